@@ -1,0 +1,19 @@
+#include "discovery/detection.h"
+
+#include "discovery/entry_scan.h"
+
+const char* ViewPrefix(RegistryView view) { return view == RegistryView::View32 ? "32bit " : ""; }
+
+Status DetectInView(RegistryApi& registry, Console& console, RegistryView view, bool& found) {
+  OwnedKey uninstallKey;
+  const Status status = registry.OpenKey(kUninstallKeyPath, EnumerateAccess(view), &uninstallKey);
+  if (status != kSuccess) return status;
+
+  const EntryList entries = ScanUninstallEntries(registry, uninstallKey);
+  found = false;
+  for (const std::wstring& entry : entries) {
+    console.Write(ViewPrefix(view) + NarrowName(entry) + " is detected\n");
+    found = true;
+  }
+  return kSuccess;
+}

@@ -1,0 +1,67 @@
+#include "driver.h"
+
+#include <cwchar>
+#include <string>
+
+#include "discovery/detection.h"
+#include "removal/removal.h"
+
+Status ParseSwitch(int argc, const wchar_t* const* argv, Console& console, RunMode& mode) {
+  if (argc == 1) return kSuccess;
+  if (argc < 1) return kErrorInvalidOperation;
+  if (std::wcscmp(argv[1], L"detect") == 0) {
+    mode = RunMode::Detect;
+    return kSuccess;
+  }
+  if (std::wcscmp(argv[1], L"remove") == 0) {
+    mode = RunMode::Remove;
+    return kSuccess;
+  }
+  console.Write("Invalid switch\n");
+  return kErrorInvalidOperation;
+}
+
+namespace {
+
+Status Run(Platform& platform, int argc, const wchar_t* const* argv) {
+  RunMode mode = RunMode::Remove;
+  const Status parsed = ParseSwitch(argc, argv, platform.console, mode);
+  if (parsed != kSuccess) {
+    // The only message without a line end.
+    platform.console.Write("Operation failed with the error code : " + std::to_string(parsed));
+    return parsed;
+  }
+
+  bool found64 = false;
+  bool found32 = false;
+  const Status status64 = DetectInView(platform.registry, platform.console, RegistryView::View64, found64);
+  const Status status32 = DetectInView(platform.registry, platform.console, RegistryView::View32, found32);
+  if (!found64 && !found32) {
+    platform.console.Write("Ghostscript is not installed.\n");
+    return kNotInstalled;
+  }
+
+  // A view whose Uninstall key would not open gets no removal pass. A failure, once seen, is
+  // replaced only by a later failure, never by a later success.
+  Status result = kSuccess;
+  if (status64 != kSuccess)
+    result = status64;
+  else if (mode == RunMode::Remove)
+    result = RemoveInView(platform, RegistryView::View64);
+
+  if (status32 != kSuccess) return status32;
+  if (mode == RunMode::Remove) {
+    const Status removed32 = RemoveInView(platform, RegistryView::View32);
+    if (removed32 != kSuccess) result = removed32;
+  }
+  return result;
+}
+
+}  // namespace
+
+Status RunTool(Platform& platform, int argc, const wchar_t* const* argv) {
+  const Status status = Run(platform, argc, argv);
+  // Nothing may stay in a buffer when the exit status goes back to the caller.
+  platform.console.Flush();
+  return status;
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+
+#include "status.h"
+
+// A process or thread handle as the platform hands it out (a HANDLE on Windows).
+using ProcessHandle = void*;
+
+inline constexpr std::uint32_t kWaitObject0 = 0;             // WAIT_OBJECT_0
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;     // WAIT_FAILED
+inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;          // CREATE_NO_WINDOW
+inline constexpr std::uint32_t kCreateDefaultErrorMode = 0x04000000;  // CREATE_DEFAULT_ERROR_MODE
+
+class ProcessApi;
+
+// Owns the two handles of a started child and closes the thread handle, then the process handle.
+// Closing them does not stop the child. Move-only.
+class OwnedProcess {
+ public:
+  OwnedProcess() = default;
+  OwnedProcess(ProcessApi* processes, ProcessHandle process, ProcessHandle thread)
+      : processes_(processes), process_(process), thread_(thread) {}
+  OwnedProcess(OwnedProcess&& other) noexcept { *this = static_cast<OwnedProcess&&>(other); }
+  OwnedProcess& operator=(OwnedProcess&& other) noexcept;
+  OwnedProcess(const OwnedProcess&) = delete;
+  OwnedProcess& operator=(const OwnedProcess&) = delete;
+  ~OwnedProcess() { Close(); }
+
+  ProcessHandle Process() const { return process_; }
+  ProcessHandle Thread() const { return thread_; }
+
+ private:
+  void Close();
+
+  ProcessApi* processes_ = nullptr;
+  ProcessHandle process_ = nullptr;
+  ProcessHandle thread_ = nullptr;
+};
+
+// The process operations the launch uses. WinProcesses calls Windows; the unit tests put a fake
+// in its place.
+class ProcessApi {
+ public:
+  virtual ~ProcessApi() = default;
+
+  // CreateProcessW with no application name, `commandLine` (which the platform may change in
+  // place), no security attributes, no inherited handles, `flags`, the caller's environment,
+  // `directory`, and a STARTUPINFOW that is zero but for its size. Returns 0, with `process`
+  // owning the child's handles, or the error code of the failed start.
+  [[nodiscard]] virtual Status StartProcess(wchar_t* commandLine, std::uint32_t flags,
+                                            const wchar_t* directory, OwnedProcess* process) = 0;
+
+  // WaitForSingleObject on a process handle: kWaitObject0 once the process has ended, kWaitFailed
+  // with `*error` set to the error code when the wait failed, anything else when it ran out.
+  [[nodiscard]] virtual std::uint32_t WaitForProcess(ProcessHandle process,
+                                                     std::uint32_t timeoutMs, Status* error) = 0;
+
+  // GetExitCodeProcess. Returns 0, with `exitCode` written, or the error code.
+  [[nodiscard]] virtual Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) = 0;
+
+  virtual void CloseHandle(ProcessHandle handle) = 0;
+};
+
+inline OwnedProcess& OwnedProcess::operator=(OwnedProcess&& other) noexcept {
+  if (this != &other) {
+    Close();
+    processes_ = other.processes_;
+    process_ = other.process_;
+    thread_ = other.thread_;
+    other.processes_ = nullptr;
+    other.process_ = nullptr;
+    other.thread_ = nullptr;
+  }
+  return *this;
+}
+
+inline void OwnedProcess::Close() {
+  if (processes_ != nullptr) {
+    if (thread_ != nullptr) processes_->CloseHandle(thread_);
+    if (process_ != nullptr) processes_->CloseHandle(process_);
+  }
+  processes_ = nullptr;
+  process_ = nullptr;
+  thread_ = nullptr;
+}

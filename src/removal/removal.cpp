@@ -1,0 +1,74 @@
+#include "removal/removal.h"
+
+#include "discovery/detection.h"
+#include "discovery/entry_scan.h"
+
+namespace {
+
+// What one read of UninstallString can return: 511 characters and a terminator.
+constexpr std::uint32_t kValueBufferBytes = 1024;
+
+// A failure stays until a later failure replaces it: an entry that succeeds must not hide one
+// that failed before it.
+void Keep(Status& overall, Status status) {
+  if (status != kSuccess) overall = status;
+}
+
+}  // namespace
+
+std::wstring SilentCommand(std::wstring_view uninstallString) {
+  std::wstring command(uninstallString);
+  command += L" /S";
+  return command;
+}
+
+std::wstring ValueText(const std::uint8_t* data, std::uint32_t size) {
+  std::wstring text;
+  for (std::uint32_t offset = 0; offset + 1 < size; offset += 2) {
+    // Registry strings are UTF-16 little-endian.
+    const auto unit = static_cast<wchar_t>(data[offset] | (data[offset + 1] << 8));
+    if (unit == L'\0') break;
+    text.push_back(unit);
+  }
+  return text;
+}
+
+Status RemoveInView(Platform& platform, RegistryView view) {
+  OwnedKey uninstallKey;
+  const Status opened =
+      platform.registry.OpenKey(kUninstallKeyPath, EnumerateAccess(view), &uninstallKey);
+  if (opened != kSuccess) return opened;
+
+  const EntryList entries = ScanUninstallEntries(platform.registry, uninstallKey);
+  Status status = kSuccess;
+  for (const std::wstring& entry : entries) {
+    OwnedKey entryKey;
+    const std::wstring entryPath = std::wstring(kUninstallKeyPath) + L"\\" + entry;
+    const Status entryOpened = platform.registry.OpenKey(entryPath, ValueAccess(view), &entryKey);
+    if (entryOpened != kSuccess) {
+      Keep(status, entryOpened);
+      continue;
+    }
+
+    std::uint8_t data[kValueBufferBytes];
+    std::uint32_t size = kValueBufferBytes;
+    if (platform.registry.QueryValue(entryKey.Get(), L"UninstallString", data, &size) != kSuccess)
+      continue;
+    // A size beyond the buffer would be a platform fault; never read past what was written.
+    if (size > kValueBufferBytes) size = kValueBufferBytes;
+
+    std::wstring command = SilentCommand(ValueText(data, size));
+    // Every line so far must be out before an uninstaller that may run for minutes.
+    platform.console.Flush();
+    const Status result =
+        RunUninstaller(platform.processes, command.data(), platform.uninstallWaitMs);
+    Keep(status, result);
+
+    const char* outcome = " is uninstalled\n";
+    if (result != kSuccess)
+      outcome = view == RegistryView::View64 ? " is failed to uninstall\n"
+                                             : " is failed to uninstalled\n";
+    platform.console.Write(ViewPrefix(view) + NarrowName(entry) + outcome);
+  }
+  return status;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform.h"
+
+// Runs the recorded uninstaller of every installation in `view`, one at a time, and prints a line
+// for each one launched. Returns 0 when every entry was removed or skipped without error; otherwise
+// the last nonzero status among the entries (a key that would not open, an uninstaller that failed),
+// or the error of opening the Uninstall key.
+[[nodiscard]] Status RemoveInView(Platform& platform, RegistryView view);
+
+// The command line that runs `uninstallString` silently: the recorded text, then " /S".
+std::wstring SilentCommand(std::wstring_view uninstallString);
+
+// The characters of a value as the registry returned them: `size` bytes of UTF-16 data, taken up
+// to the first terminator or the last whole character, whatever the value's type.
+std::wstring ValueText(const std::uint8_t* data, std::uint32_t size);

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+// Every function of the tool that can fail returns a Status: 0 is success; any other value is a
+// Windows error code (as a registry function or GetLastError gives it), an uninstaller's exit
+// code, kWaitTimeout, kErrorInvalidOperation, or kNotInstalled.
+using Status = std::int32_t;
+
+inline constexpr Status kSuccess = 0;
+inline constexpr Status kNotInstalled = -1;               // no installation in either view
+inline constexpr Status kErrorFileNotFound = 2;           // ERROR_FILE_NOT_FOUND
+inline constexpr Status kErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
+inline constexpr Status kErrorMoreData = 234;             // ERROR_MORE_DATA
+inline constexpr Status kWaitTimeout = 258;               // WAIT_TIMEOUT
+inline constexpr Status kErrorInvalidOperation = 4317;    // ERROR_INVALID_OPERATION

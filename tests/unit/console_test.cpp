@@ -1,0 +1,28 @@
+#include <gtest/gtest.h>
+
+#include "console.h"
+
+namespace {
+
+struct NarrowCase {
+  const wchar_t* name;
+  std::string expected;
+};
+
+// A name must never be cut short: what the narrow text lacks becomes "?", the rest follows.
+TEST(NarrowName, KeepsLatin1AndReplacesTheRestCharacterByCharacter) {
+  const NarrowCase cases[] = {
+      {L"GPL Ghostscript 10.02.1", "GPL Ghostscript 10.02.1"},
+      {L"", ""},
+      {L"GPL Ghostscript caf\u00e9", "GPL Ghostscript caf\xe9"},
+      {L"GPL Ghostscript \u4e2d\u6587 (x86)", "GPL Ghostscript ?? (x86)"},
+      {L"\u0100GPL Ghostscript", "?GPL Ghostscript"},
+      // A surrogate pair is one character; a lone surrogate is one too.
+      {L"GPL Ghostscript \xD83D\xDE00!", "GPL Ghostscript ?!"},
+      {L"GPL Ghostscript \xD83D", "GPL Ghostscript ?"},
+      {L"\xDE00 GPL Ghostscript", "? GPL Ghostscript"},
+  };
+  for (const NarrowCase& c : cases) EXPECT_EQ(NarrowName(c.name), c.expected) << c.expected;
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include "driver.h"
+#include "fakes.h"
+
+namespace {
+
+struct SwitchCase {
+  std::vector<const wchar_t*> args;  // after the program name
+  Status status;
+  RunMode mode;
+  std::string output;
+};
+
+TEST(ParseSwitch, AcceptsExactlyDetectAndRemove) {
+  const std::string invalid = "Invalid switch\n";
+  const SwitchCase cases[] = {
+      {{}, kSuccess, RunMode::Remove, ""},
+      {{L"detect"}, kSuccess, RunMode::Detect, ""},
+      {{L"remove"}, kSuccess, RunMode::Remove, ""},
+      {{L"detect", L"remove"}, kSuccess, RunMode::Detect, ""},
+      {{L"remove", L"detect", L"x"}, kSuccess, RunMode::Remove, ""},
+      {{L"Detect"}, kErrorInvalidOperation, RunMode::Remove, invalid},
+      {{L"REMOVE"}, kErrorInvalidOperation, RunMode::Remove, invalid},
+      {{L"-detect"}, kErrorInvalidOperation, RunMode::Remove, invalid},
+      {{L"/detect"}, kErrorInvalidOperation, RunMode::Remove, invalid},
+      {{L"--remove"}, kErrorInvalidOperation, RunMode::Remove, invalid},
+      {{L"detec"}, kErrorInvalidOperation, RunMode::Remove, invalid},
+      {{L"detectx"}, kErrorInvalidOperation, RunMode::Remove, invalid},
+      {{L"detect "}, kErrorInvalidOperation, RunMode::Remove, invalid},
+      {{L""}, kErrorInvalidOperation, RunMode::Remove, invalid},
+  };
+  for (const SwitchCase& c : cases) {
+    std::vector<const wchar_t*> argv = {L"gs-uninstall.exe"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(argv.size() > 1 ? testing::PrintToString(std::wstring(argv[1])) : "none");
+    FakeConsole console;
+    RunMode mode = RunMode::Remove;
+    EXPECT_EQ(ParseSwitch(static_cast<int>(argv.size()), argv.data(), console, mode), c.status);
+    EXPECT_EQ(mode, c.mode);
+    EXPECT_EQ(console.text, c.output);
+  }
+}
+
+// Sets up both views, runs the whole tool, and gives back its output.
+struct ToolRun {
+  FakeRegistry registry;
+  FakeProcesses processes;
+  FakeConsole console;
+
+  Status Go(std::vector<const wchar_t*> args) {
+    std::vector<const wchar_t*> argv = {L"gs-uninstall.exe"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Platform platform{registry, processes, console};
+    return RunTool(platform, static_cast<int>(argv.size()), argv.data());
+  }
+};
+
+TEST(RunTool, BadCommandLineRunsNothing) {
+  ToolRun run;
+  run.registry.view64.entries = {{L"GPL Ghostscript 1", Utf16Bytes(L"a.exe")}};
+  EXPECT_EQ(run.Go({L"Remove"}), kErrorInvalidOperation);
+  EXPECT_EQ(run.console.text, "Invalid switch\nOperation failed with the error code : 4317");
+  EXPECT_EQ(run.registry.openCalls, 0);
+  EXPECT_TRUE(run.processes.commands.empty());
+
+  ToolRun none;
+  Platform platform{none.registry, none.processes, none.console};
+  const wchar_t* argv[] = {nullptr};
+  EXPECT_EQ(RunTool(platform, 0, argv), kErrorInvalidOperation);
+  EXPECT_EQ(none.console.text, "Operation failed with the error code : 4317");
+  EXPECT_EQ(none.registry.openCalls, 0);
+}
+
+FakeEntry Entry(const wchar_t* name, const wchar_t* uninstall) { return {name, Utf16Bytes(uninstall)}; }
+
+FakeView Installed(std::vector<FakeEntry> entries) {
+  FakeView view;
+  view.entries = std::move(entries);
+  return view;
+}
+
+FakeView Unopenable(Status status) {
+  FakeView view;
+  view.openStatus = status;
+  return view;
+}
+
+struct DriverCase {
+  const char* what;
+  FakeView view64;
+  FakeView view32;
+  std::map<std::wstring, std::uint32_t> exitCodes;
+  Status detectStatus;
+  Status removeStatus;
+  std::string detectLines;  // printed in both modes
+  std::string removeLines;  // printed after them in Remove mode
+};
+
+// The decision table of the driver, in both modes, with failures never replaced by successes.
+TEST(RunTool, DecisionTable) {
+  const FakeView a64 = Installed({Entry(L"GPL Ghostscript A", L"a.exe")});
+  const FakeView b32 = Installed({Entry(L"GPL Ghostscript B", L"b.exe")});
+  const std::string detectA = "GPL Ghostscript A is detected\n";
+  const std::string detectB = "32bit GPL Ghostscript B is detected\n";
+  const std::string removedA = "GPL Ghostscript A is uninstalled\n";
+  const std::string removedB = "32bit GPL Ghostscript B is uninstalled\n";
+  const std::string failedA = "GPL Ghostscript A is failed to uninstall\n";
+  const std::string failedB = "32bit GPL Ghostscript B is failed to uninstalled\n";
+  const std::string notInstalled = "Ghostscript is not installed.\n";
+
+  const DriverCase cases[] = {
+      {"nothing in either view", Installed({Entry(L"7-Zip", L"z.exe")}), FakeView{}, {},
+       kNotInstalled, kNotInstalled, notInstalled, ""},
+      {"neither key opens", Unopenable(kErrorFileNotFound), Unopenable(kErrorAccessDenied), {},
+       kNotInstalled, kNotInstalled, notInstalled, ""},
+      {"both views", a64, b32, {}, kSuccess, kSuccess, detectA + detectB, removedA + removedB},
+      {"64-bit only, uninstaller fails", a64, FakeView{}, {{L"a.exe /S", 3}}, kSuccess, 3,
+       detectA, failedA},
+      {"32-bit only", FakeView{}, b32, {{L"b.exe /S", 5}}, kSuccess, 5, detectB, failedB},
+      {"64-bit fails, 32-bit succeeds", a64, b32, {{L"a.exe /S", 3}}, kSuccess, 3,
+       detectA + detectB, failedA + removedB},
+      {"64-bit succeeds, 32-bit fails", a64, b32, {{L"b.exe /S", 4}}, kSuccess, 4,
+       detectA + detectB, removedA + failedB},
+      {"both fail: the 32-bit failure", a64, b32, {{L"a.exe /S", 3}, {L"b.exe /S", 4}}, kSuccess,
+       4, detectA + detectB, failedA + failedB},
+      {"64-bit key denied, 32-bit removed cleanly", Unopenable(kErrorAccessDenied), b32, {},
+       kErrorAccessDenied, kErrorAccessDenied, detectB, removedB},
+      {"64-bit key denied, 32-bit fails", Unopenable(kErrorAccessDenied), b32,
+       {{L"b.exe /S", 7}}, kErrorAccessDenied, 7, detectB, failedB},
+      {"32-bit key missing: only the 64-bit view is removed", a64, Unopenable(kErrorFileNotFound),
+       {}, kErrorFileNotFound, kErrorFileNotFound, detectA, removedA},
+      {"32-bit key missing outranks a 64-bit failure", a64, Unopenable(kErrorFileNotFound),
+       {{L"a.exe /S", 3}}, kErrorFileNotFound, kErrorFileNotFound, detectA, failedA},
+  };
+  for (const DriverCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ToolRun detect;
+    detect.registry.view64 = c.view64;
+    detect.registry.view32 = c.view32;
+    EXPECT_EQ(detect.Go({L"detect"}), c.detectStatus);
+    EXPECT_EQ(detect.console.text, c.detectLines);
+    EXPECT_TRUE(detect.processes.commands.empty());
+
+    for (bool noSwitch : {false, true}) {
+      ToolRun removal;
+      removal.registry.view64 = c.view64;
+      removal.registry.view32 = c.view32;
+      for (const auto& [command, code] : c.exitCodes)
+        removal.processes.children[command].exitCode = code;
+      EXPECT_EQ(noSwitch ? removal.Go({}) : removal.Go({L"remove", L"extra"}), c.removeStatus);
+      EXPECT_EQ(removal.console.text, c.detectLines + c.removeLines);
+      EXPECT_EQ(removal.console.flushed, removal.console.text.size());
+      EXPECT_EQ(removal.registry.openKeys, 0);
+    }
+  }
+}
+
+// A view whose key opened takes a removal pass even with nothing detected in it, and that pass
+// scans afresh: an entry that appeared after detection is removed too.
+TEST(RunTool, RemovalPassScansItsViewAgain) {
+  FakeRegistry registry;
+  FakeProcesses processes;
+  registry.view32.entries = {Entry(L"GPL Ghostscript B", L"b.exe")};
+  // Adds an entry to the 64-bit view as soon as detection has printed its last line.
+  struct LateConsole final : Console {
+    FakeRegistry* registry = nullptr;
+    std::string text;
+    void Write(std::string_view message) override {
+      text.append(message);
+      if (message == "32bit GPL Ghostscript B is detected\n")
+        registry->view64.entries = {Entry(L"GPL Ghostscript Late", L"late.exe")};
+    }
+    void Flush() override {}
+  } console;
+  console.registry = &registry;
+  Platform platform{registry, processes, console};
+  const wchar_t* argv[] = {L"gs-uninstall.exe"};
+  EXPECT_EQ(RunTool(platform, 1, argv), kSuccess);
+  EXPECT_EQ(console.text,
+            "32bit GPL Ghostscript B is detected\n"
+            "GPL Ghostscript Late is uninstalled\n"
+            "32bit GPL Ghostscript B is uninstalled\n");
+  EXPECT_EQ(processes.commands, (std::vector<std::wstring>{L"late.exe /S", L"b.exe /S"}));
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "discovery/registry.h"
+#include "removal/process_api.h"
+
+// One subkey of a fake Uninstall key, with the statuses the platform gives for it.
+struct FakeEntry {
+  std::wstring name;
+  std::optional<std::vector<std::uint8_t>> uninstallString;  // raw value bytes; none: missing
+  Status enumerateStatus = kSuccess;
+  Status openStatus = kSuccess;
+  Status queryStatus = kSuccess;
+};
+
+// One registry view's Uninstall key.
+struct FakeView {
+  Status openStatus = kSuccess;
+  Status countStatus = kSuccess;
+  std::vector<FakeEntry> entries;
+};
+
+// UTF-16LE bytes of `text`, with the terminator unless told otherwise.
+std::vector<std::uint8_t> Utf16Bytes(std::wstring_view text, bool terminated = true);
+
+// A registry that answers the tool's operations from two FakeViews. The view is told apart by the
+// access mask, so a wrong mask is caught: it fails the test and the open.
+class FakeRegistry final : public RegistryApi {
+ public:
+  FakeView view64;
+  FakeView view32;
+  int openKeys = 0;   // keys opened and not yet closed
+  int openCalls = 0;  // every open asked for, failed or not
+
+  FakeView& View(RegistryView view) { return view == RegistryView::View64 ? view64 : view32; }
+
+  Status OpenKey(const std::wstring& path, std::uint32_t access, OwnedKey* key) override;
+  Status QuerySubkeyCount(KeyHandle key, std::uint32_t* count) override;
+  Status EnumerateSubkey(KeyHandle key, std::uint32_t index, wchar_t* name,
+                         std::uint32_t* length) override;
+  Status QueryValue(KeyHandle key, const wchar_t* valueName, std::uint8_t* data,
+                    std::uint32_t* size) override;
+  void CloseKey(KeyHandle key) override;
+
+ private:
+  struct Opened {
+    FakeView* view;
+    std::optional<std::wstring> entry;  // none for the Uninstall key itself
+  };
+  std::vector<Opened> handles_;
+  const Opened& Lookup(KeyHandle key) const;
+  // The entry of an open entry key, or null once the entry has been deleted.
+  const FakeEntry* Find(const FakeView& view, const std::wstring& name) const;
+};
+
+// What a fake child does when started.
+struct FakeChild {
+  Status startStatus = kSuccess;
+  std::uint32_t waitResult = kWaitObject0;
+  Status waitError = kSuccess;
+  Status exitCodeStatus = kSuccess;
+  std::uint32_t exitCode = 0;
+  std::function<void()> onStart;  // runs when the child starts, as the uninstaller would
+};
+
+// Processes that "run" by the table `children` (keyed by command line; unknown commands end at
+// once with 0), recording what the tool asked for.
+class FakeProcesses final : public ProcessApi {
+ public:
+  std::map<std::wstring, FakeChild> children;
+  std::vector<std::wstring> commands;  // every start attempted, in order
+  std::vector<std::uint32_t> flags;
+  std::vector<std::wstring> directories;
+  std::vector<std::uint32_t> waitLimits;
+  std::vector<std::string> closed;  // "thread N" / "process N", in closing order
+  std::function<void()> beforeStart;
+
+  Status StartProcess(wchar_t* commandLine, std::uint32_t flags, const wchar_t* directory,
+                      OwnedProcess* process) override;
+  std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
+                               Status* error) override;
+  Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;
+  void CloseHandle(ProcessHandle handle) override;
+
+ private:
+  const FakeChild& Child(ProcessHandle process) const;
+  std::vector<FakeChild> started_;
+};
+
+// Standard output captured as text, with how much of it had been flushed.
+class FakeConsole final : public Console {
+ public:
+  std::string text;
+  std::size_t flushed = 0;
+  void Write(std::string_view message) override { text.append(message); }
+  void Flush() override { flushed = text.size(); }
+};

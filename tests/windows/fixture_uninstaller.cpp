@@ -1,0 +1,67 @@
+// A stand-in uninstaller for the tests. It understands, in any order:
+//   --record FILE      append "cmd=<its command line>", "cwd=<its working directory>" and
+//                      "pid=<its process id>" to FILE (UTF-8)
+//   --lock FILE        hold FILE open while it runs; if another holder exists, record "overlap"
+//   --delete-key 64|32 NAME   delete its Uninstall entry NAME in that registry view
+//   --sleep MS         sleep before exiting
+//   --exit CODE        exit with CODE (decimal or 0x hex); 0 by default
+// Anything else (such as the silent switch "/S") is ignored.
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
+  narrow.resize(size - 1);
+  return narrow;
+}
+
+void Append(const std::wstring& file, const std::string& line) {
+  HANDLE handle = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(handle);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring record;
+  DWORD sleepMs = 0;
+  DWORD exitCode = 0;
+  HANDLE lock = INVALID_HANDLE_VALUE;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == L"--record" && hasValue) {
+      record = argv[++i];
+      wchar_t cwd[MAX_PATH] = {};
+      GetCurrentDirectoryW(MAX_PATH, cwd);
+      Append(record, "cmd=" + Utf8(GetCommandLineW()) + "\ncwd=" + Utf8(cwd) + "\npid=" +
+                         std::to_string(GetCurrentProcessId()) + "\n");
+    } else if (arg == L"--lock" && hasValue) {
+      lock = CreateFileW(argv[++i], GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+      if (lock == INVALID_HANDLE_VALUE && !record.empty()) Append(record, "overlap\n");
+    } else if (arg == L"--delete-key" && i + 2 < argc) {
+      const REGSAM view = std::wcscmp(argv[++i], L"64") == 0 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+      const std::wstring path =
+          std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + argv[++i];
+      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
+    } else if (arg == L"--sleep" && hasValue) {
+      sleepMs = std::wcstoul(argv[++i], nullptr, 0);
+    } else if (arg == L"--exit" && hasValue) {
+      exitCode = std::wcstoul(argv[++i], nullptr, 0);
+    }
+  }
+  if (sleepMs != 0) Sleep(sleepMs);
+  if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+  ExitProcess(exitCode);
+}

@@ -1,0 +1,181 @@
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+
+namespace {
+
+const std::wstring kUninstall = kUninstallKeyPath;
+
+HANDLE InheritableFile(const std::wstring& path) {
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::wstring BuildDir() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring dir(path, length);
+  return dir.substr(0, dir.find_last_of(L'\\'));
+}
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+std::wstring FixtureCommand(const std::wstring& arguments) {
+  return Quoted(BuildDir() + L"\\fixture_uninstaller.exe") + L" " + arguments;
+}
+
+std::wstring ScratchFile(const wchar_t* stem) {
+  static int counter = 0;
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring path = std::wstring(temp) + L"gsu-" + stem + L"-" +
+                            std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(++counter) + L".txt";
+  DeleteFileW(path.c_str());
+  return path;
+}
+
+std::string ReadFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                            FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "";
+  std::string contents;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+    contents.append(buffer, read);
+  CloseHandle(file);
+  return contents;
+}
+
+std::vector<std::string> RecordedLines(const std::wstring& record, const std::string& tag) {
+  std::vector<std::string> lines;
+  const std::string text = ReadFile(record);
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(at, tag.size(), tag) == 0)
+      lines.push_back(text.substr(at + tag.size(), end - at - tag.size()));
+    at = end + 1;
+  }
+  return lines;
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine) {
+  const std::wstring outPath = ScratchFile(L"stdout");
+  const std::wstring errPath = ScratchFile(L"stderr");
+  HANDLE out = InheritableFile(outPath);
+  HANDLE err = InheritableFile(errPath);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION info = {};
+  std::wstring writable = commandLine;
+  ProcessResult result;
+  const BOOL started = CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &info);
+  CloseHandle(out);
+  CloseHandle(err);
+  EXPECT_TRUE(started) << "cannot start, error " << GetLastError();
+  if (started) {
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 120000), WAIT_OBJECT_0);
+    GetExitCodeProcess(info.hProcess, &result.exitCode);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+  result.output = ReadFile(outPath);
+  result.errors = ReadFile(errPath);
+  DeleteFileW(outPath.c_str());
+  DeleteFileW(errPath.c_str());
+  return result;
+}
+
+ProcessResult RunTool(const std::wstring& arguments) {
+  std::wstring command = Quoted(BuildDir() + L"\\gs-uninstall.exe");
+  if (!arguments.empty()) command += L" " + arguments;
+  return RunProcess(command);
+}
+
+REGSAM ViewFlag(RegistryView view) {
+  return view == RegistryView::View64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+UninstallEntries::UninstallEntries() { RemoveGhostscriptEntries(); }
+
+UninstallEntries::~UninstallEntries() {
+  for (const auto& [view, name] : added_)
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + L"\\" + name).c_str(), ViewFlag(view), 0);
+  RemoveGhostscriptEntries();
+}
+
+void UninstallEntries::Add(RegistryView view, const std::wstring& name,
+                           const std::wstring& uninstall) {
+  HKEY key = nullptr;
+  const LONG created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + L"\\" + name).c_str(), 0,
+                                       nullptr, 0, KEY_SET_VALUE | ViewFlag(view), nullptr, &key,
+                                       nullptr);
+  ASSERT_EQ(created, ERROR_SUCCESS);
+  added_.emplace_back(view, name);
+  if (!uninstall.empty()) {
+    const LONG set = RegSetValueExW(key, L"UninstallString", 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(uninstall.c_str()),
+                                    static_cast<DWORD>((uninstall.size() + 1) * sizeof(wchar_t)));
+    EXPECT_EQ(set, ERROR_SUCCESS);
+  }
+  RegCloseKey(key);
+}
+
+bool UninstallEntries::Exists(RegistryView view, const std::wstring& name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + L"\\" + name).c_str(), 0,
+                    KEY_QUERY_VALUE | ViewFlag(view), &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+void UninstallEntries::DeleteUninstallKey(RegistryView view) {
+  HKEY parent = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                          KEY_ALL_ACCESS | ViewFlag(view), &parent),
+            ERROR_SUCCESS);
+  const LONG deleted = RegDeleteTreeW(parent, L"Uninstall");
+  RegCloseKey(parent);
+  ASSERT_TRUE(deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) << deleted;
+  HKEY check = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall.c_str(), 0, KEY_READ | ViewFlag(view),
+                          &check),
+            ERROR_FILE_NOT_FOUND);
+}
+
+void UninstallEntries::RemoveGhostscriptEntries() {
+  for (RegistryView view : {RegistryView::View64, RegistryView::View32}) {
+    HKEY key = nullptr;
+    // Make sure the Uninstall key exists: a fresh prefix may not have one.
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstall.c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS | ViewFlag(view), nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    std::vector<std::wstring> doomed;
+    wchar_t name[512];
+    for (DWORD index = 0;; ++index) {
+      DWORD length = 512;
+      if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
+        break;
+      // Case-insensitively: the tests also write near misses such as "gpl ghostscript".
+      std::wstring lower(name, length);
+      for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
+      if (lower.find(L"ghostscript") != std::wstring::npos) doomed.emplace_back(name, length);
+    }
+    for (const std::wstring& entry : doomed) RegDeleteTreeW(key, entry.c_str());
+    RegCloseKey(key);
+  }
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "discovery/registry.h"
+
+// The folder of the running test program; the tool and the fixture uninstaller are built beside it.
+std::wstring BuildDir();
+
+// `path` in double quotes.
+std::wstring Quoted(const std::wstring& path);
+
+// The fixture uninstaller's quoted path followed by `arguments`.
+std::wstring FixtureCommand(const std::wstring& arguments);
+
+// A fresh file name in the temporary folder; the file does not exist.
+std::wstring ScratchFile(const wchar_t* stem);
+
+// The whole contents of a file, or "" when it does not exist.
+std::string ReadFile(const std::wstring& path);
+
+// The lines of a fixture's record file that start with `tag`, without the tag, in order.
+std::vector<std::string> RecordedLines(const std::wstring& record, const std::string& tag);
+
+struct ProcessResult {
+  std::string output;  // standard output, byte for byte
+  std::string errors;  // standard error
+  DWORD exitCode = 0;  // all 32 bits
+};
+
+// Runs `commandLine` with standard output and standard error sent to files, waits for it to end,
+// and returns what it wrote and its exit code.
+ProcessResult RunProcess(const std::wstring& commandLine);
+
+// Runs gs-uninstall.exe with `arguments`.
+ProcessResult RunTool(const std::wstring& arguments);
+
+// Writes and removes Uninstall entries in the test prefix's registry, and removes what it wrote
+// when it goes out of scope.
+class UninstallEntries {
+ public:
+  UninstallEntries();  // starts from Uninstall keys that hold no Ghostscript entry
+  ~UninstallEntries();
+  UninstallEntries(const UninstallEntries&) = delete;
+  UninstallEntries& operator=(const UninstallEntries&) = delete;
+
+  // Creates the entry `name` with the string value UninstallString (when `uninstall` is given).
+  void Add(RegistryView view, const std::wstring& name, const std::wstring& uninstall);
+  // Whether the entry `name` exists.
+  static bool Exists(RegistryView view, const std::wstring& name);
+  // Deletes the Uninstall key of `view` with everything under it.
+  void DeleteUninstallKey(RegistryView view);
+
+ private:
+  static void RemoveGhostscriptEntries();
+  std::vector<std::pair<RegistryView, std::wstring>> added_;
+};
+
+// 0x100 (KEY_WOW64_64KEY) or 0x200 (KEY_WOW64_32KEY).
+REGSAM ViewFlag(RegistryView view);

@@ -1,0 +1,90 @@
+// The launch against real Windows processes: exit codes, failed starts, a run-out wait, the
+// working directory and the exact command line the child receives.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "removal/launch.h"
+#include "removal/win_processes.h"
+
+namespace {
+
+Status Launch(const std::wstring& commandLine, std::uint32_t waitMs = 60000) {
+  WinProcesses processes;
+  std::wstring writable = commandLine;
+  return RunUninstaller(processes, writable.data(), waitMs);
+}
+
+TEST(RealLaunch, ExitCodeBecomesTheStatus) {
+  struct Case {
+    const wchar_t* code;
+    Status status;
+  };
+  const Case cases[] = {
+      {L"0", 0},
+      {L"3", 3},
+      {L"0xC0000005", static_cast<Status>(0xC0000005)},  // negative, as a crash gives
+      {L"0xFFFFFFFF", -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.code)));
+    EXPECT_EQ(Launch(FixtureCommand(L"--exit ") + c.code + L" /S"), c.status);
+  }
+}
+
+// The error code of a start that the platform itself refuses.
+Status StartError(const std::wstring& commandLine) {
+  std::wstring writable = commandLine;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &info))
+    return 0;
+  return static_cast<Status>(GetLastError());
+}
+
+TEST(RealLaunch, ProgramThatDoesNotExistGivesTheStartError) {
+  EXPECT_EQ(Launch(Quoted(BuildDir() + L"\\no-such-uninstaller.exe") + L" /S"),
+            ERROR_FILE_NOT_FOUND);
+  // Windows says ERROR_PATH_NOT_FOUND for a missing folder where Wine says ERROR_FILE_NOT_FOUND:
+  // the launch passes on whatever the platform says.
+  const std::wstring missingFolder = L"C:\\no\\such\\folder\\uninst.exe /S";
+  const Status expected = StartError(missingFolder);
+  EXPECT_NE(expected, 0);
+  EXPECT_EQ(Launch(missingFolder), expected);
+}
+
+// The command line reaches the child exactly as built, and it runs in C:\.
+TEST(RealLaunch, ChildGetsTheCommandLineAsIsAndRunsInDriveC) {
+  const std::wstring record = ScratchFile(L"record");
+  const std::wstring command =
+      FixtureCommand(L"--record " + Quoted(record) + L" \"quoted arg\" plain  two-spaces /S");
+  ASSERT_EQ(Launch(command), 0);
+  EXPECT_EQ(RecordedLines(record, "cmd="),
+            std::vector<std::string>{std::string(command.begin(), command.end())});
+  EXPECT_EQ(RecordedLines(record, "cwd="), std::vector<std::string>{"C:\\"});
+  DeleteFileW(record.c_str());
+}
+
+// A child that outlasts the limit gives 258 and is left running.
+TEST(RealLaunch, ChildThatOutlastsTheLimitIsLeftRunning) {
+  const std::wstring record = ScratchFile(L"record");
+  const DWORD started = GetTickCount();
+  EXPECT_EQ(Launch(FixtureCommand(L"--record " + Quoted(record) + L" --sleep 20000 /S"), 1500),
+            kWaitTimeout);
+  const DWORD elapsed = GetTickCount() - started;
+  EXPECT_GE(elapsed, 1400u);
+  EXPECT_LT(elapsed, 15000u);
+
+  const std::vector<std::string> pids = RecordedLines(record, "pid=");
+  ASSERT_EQ(pids.size(), 1u);
+  HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(pids[0]));
+  ASSERT_NE(child, nullptr);
+  EXPECT_EQ(WaitForSingleObject(child, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  TerminateProcess(child, 0);
+  WaitForSingleObject(child, 10000);
+  CloseHandle(child);
+  DeleteFileW(record.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+// gs-uninstall.exe run for real against the registry of the test prefix, with fixture uninstallers
+// as its children. Output is compared byte for byte; exit statuses in all 32 bits.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+constexpr RegistryView k64 = RegistryView::View64;
+constexpr RegistryView k32 = RegistryView::View32;
+
+class ToolTest : public ::testing::Test {
+ protected:
+  // A fixture uninstaller that records its start in record_, deletes its own entry, and exits
+  // with `exitCode`.
+  std::wstring Uninstaller(RegistryView view, const std::wstring& name, DWORD exitCode = 0,
+                           const std::wstring& extra = L"") {
+    return FixtureCommand(L"--record " + Quoted(record_) + L" --delete-key " +
+                          (view == k64 ? L"64 " : L"32 ") + Quoted(name) + L" --exit " +
+                          std::to_wstring(exitCode) + extra);
+  }
+
+  // The command lines the fixtures were started with, in order.
+  std::vector<std::string> Commands() const { return RecordedLines(record_, "cmd="); }
+
+  std::string Narrow(const std::wstring& text) const { return std::string(text.begin(), text.end()); }
+
+  void TearDown() override { DeleteFileW(record_.c_str()); }
+
+  UninstallEntries entries_;
+  std::wstring record_ = ScratchFile(L"record");
+};
+
+TEST_F(ToolTest, DetectReportsBothViewsAndRunsNothing) {
+  entries_.Add(k64, L"GPL Ghostscript 10.02.1", Uninstaller(k64, L"GPL Ghostscript 10.02.1"));
+  entries_.Add(k64, L"Other Product", L"other.exe");
+  entries_.Add(k32, L"GPL Ghostscript 9.54.0", Uninstaller(k32, L"GPL Ghostscript 9.54.0"));
+  const ProcessResult result = RunTool(L"detect");
+  EXPECT_EQ(result.output,
+            "GPL Ghostscript 10.02.1 is detected\r\n"
+            "32bit GPL Ghostscript 9.54.0 is detected\r\n");
+  EXPECT_EQ(result.errors, "");
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_TRUE(UninstallEntries::Exists(k64, L"GPL Ghostscript 10.02.1"));
+}
+
+TEST_F(ToolTest, NothingInstalledExitsWithMinusOne) {
+  entries_.Add(k64, L"Other Product", L"other.exe");
+  for (const wchar_t* arguments : {L"", L"detect", L"remove"}) {
+    const ProcessResult result = RunTool(arguments);
+    EXPECT_EQ(result.output, "Ghostscript is not installed.\r\n");
+    EXPECT_EQ(result.exitCode, 0xFFFFFFFFu);
+  }
+}
+
+TEST_F(ToolTest, BadSwitchRunsNothing) {
+  entries_.Add(k64, L"GPL Ghostscript 10", Uninstaller(k64, L"GPL Ghostscript 10"));
+  const ProcessResult result = RunTool(L"Detect");
+  EXPECT_EQ(result.output, "Invalid switch\r\nOperation failed with the error code : 4317");
+  EXPECT_EQ(result.exitCode, 4317u);
+  EXPECT_TRUE(Commands().empty());
+}
+
+// The marker is matched in this letter case, anywhere in the name; the registry's order holds.
+TEST_F(ToolTest, MatchesCaseSensitiveSubstring) {
+  for (const wchar_t* name : {L"gpl ghostscript 1", L"Artifex GPL Ghostscript 2",
+                              L"GPL GHOSTSCRIPT 3", L"GPL Ghostscript", L"XGPL Ghostscript 4"})
+    entries_.Add(k64, name, L"u.exe");
+  const ProcessResult result = RunTool(L"detect");
+  EXPECT_EQ(result.output,
+            "Artifex GPL Ghostscript 2 is detected\r\n"
+            "GPL Ghostscript is detected\r\n"
+            "XGPL Ghostscript 4 is detected\r\n");
+  EXPECT_EQ(result.exitCode, 0u);
+}
+
+// A character beyond Latin-1 comes out as "?", and the rest of the line follows.
+TEST_F(ToolTest, NonAsciiNamesAreWrittenWhole) {
+  entries_.Add(k64, L"GPL Ghostscript caf\u00e9", L"u.exe");
+  entries_.Add(k32, L"GPL Ghostscript \u65e5\u672c\u8a9e 10", L"u.exe");
+  const ProcessResult result = RunTool(L"detect");
+  EXPECT_EQ(result.output,
+            "GPL Ghostscript caf\xe9 is detected\r\n"
+            "32bit GPL Ghostscript ??? 10 is detected\r\n");
+}
+
+TEST_F(ToolTest, RemovesEveryEntryOfBothViewsOneAtATime) {
+  const std::wstring lock = ScratchFile(L"lock");
+  const std::wstring hold = L" --lock " + Quoted(lock) + L" --sleep 300";
+  entries_.Add(k64, L"GPL Ghostscript 10.02.1", Uninstaller(k64, L"GPL Ghostscript 10.02.1", 0, hold));
+  entries_.Add(k64, L"GPL Ghostscript 10.03.0", Uninstaller(k64, L"GPL Ghostscript 10.03.0", 0, hold));
+  entries_.Add(k32, L"GPL Ghostscript 9.54.0", Uninstaller(k32, L"GPL Ghostscript 9.54.0", 0, hold));
+  const ProcessResult result = RunTool(L"");
+  EXPECT_EQ(result.output,
+            "GPL Ghostscript 10.02.1 is detected\r\n"
+            "GPL Ghostscript 10.03.0 is detected\r\n"
+            "32bit GPL Ghostscript 9.54.0 is detected\r\n"
+            "GPL Ghostscript 10.02.1 is uninstalled\r\n"
+            "GPL Ghostscript 10.03.0 is uninstalled\r\n"
+            "32bit GPL Ghostscript 9.54.0 is uninstalled\r\n");
+  EXPECT_EQ(result.exitCode, 0u);
+  const std::vector<std::string> expected = {
+      Narrow(Uninstaller(k64, L"GPL Ghostscript 10.02.1", 0, hold)) + " /S",
+      Narrow(Uninstaller(k64, L"GPL Ghostscript 10.03.0", 0, hold)) + " /S",
+      Narrow(Uninstaller(k32, L"GPL Ghostscript 9.54.0", 0, hold)) + " /S",
+  };
+  EXPECT_EQ(Commands(), expected);
+  EXPECT_EQ(ReadFile(record_).find("overlap"), std::string::npos);
+  EXPECT_EQ(RecordedLines(record_, "cwd="), std::vector<std::string>(3, "C:\\"));
+
+  const ProcessResult again = RunTool(L"remove");
+  EXPECT_EQ(again.output, "Ghostscript is not installed.\r\n");
+  EXPECT_EQ(again.exitCode, 0xFFFFFFFFu);
+}
+
+// A failed uninstall must not end in exit status 0, whatever succeeds after it.
+TEST_F(ToolTest, FailureIsNotHiddenByALaterSuccess) {
+  entries_.Add(k64, L"GPL Ghostscript 10", Uninstaller(k64, L"GPL Ghostscript 10", 0xC0000005));
+  entries_.Add(k32, L"GPL Ghostscript 9", Uninstaller(k32, L"GPL Ghostscript 9"));
+  const ProcessResult result = RunTool(L"remove");
+  EXPECT_EQ(result.output,
+            "GPL Ghostscript 10 is detected\r\n"
+            "32bit GPL Ghostscript 9 is detected\r\n"
+            "GPL Ghostscript 10 is failed to uninstall\r\n"
+            "32bit GPL Ghostscript 9 is uninstalled\r\n");
+  EXPECT_EQ(result.exitCode, 0xC0000005u);
+}
+
+TEST_F(ToolTest, MissingUninstallStringIsSkippedSilently) {
+  entries_.Add(k32, L"GPL Ghostscript 1", Uninstaller(k32, L"GPL Ghostscript 1", 3));
+  entries_.Add(k32, L"GPL Ghostscript 2", L"");
+  const ProcessResult result = RunTool(L"");
+  EXPECT_EQ(result.output,
+            "32bit GPL Ghostscript 1 is detected\r\n"
+            "32bit GPL Ghostscript 2 is detected\r\n"
+            "32bit GPL Ghostscript 1 is failed to uninstalled\r\n");
+  EXPECT_EQ(result.exitCode, 3u);
+}
+
+TEST_F(ToolTest, MissingUninstallKeyInOneView) {
+  struct Case {
+    RegistryView missing;
+    const wchar_t* arguments;
+    std::string output;
+    DWORD exitCode;
+  };
+  const Case cases[] = {
+      {k32, L"detect", "GPL Ghostscript A is detected\r\n", ERROR_FILE_NOT_FOUND},
+      {k32, L"remove", "GPL Ghostscript A is detected\r\nGPL Ghostscript A is uninstalled\r\n",
+       ERROR_FILE_NOT_FOUND},
+      {k64, L"detect", "32bit GPL Ghostscript B is detected\r\n", ERROR_FILE_NOT_FOUND},
+      {k64, L"remove",
+       "32bit GPL Ghostscript B is detected\r\n32bit GPL Ghostscript B is uninstalled\r\n",
+       ERROR_FILE_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    UninstallEntries entries;
+    entries.DeleteUninstallKey(c.missing);
+    if (c.missing == k32)
+      entries.Add(k64, L"GPL Ghostscript A", Uninstaller(k64, L"GPL Ghostscript A"));
+    else
+      entries.Add(k32, L"GPL Ghostscript B", Uninstaller(k32, L"GPL Ghostscript B"));
+    const ProcessResult result = RunTool(c.arguments);
+    EXPECT_EQ(result.output, c.output);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+  }
+}
+
+}  // namespace

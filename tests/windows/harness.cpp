@@ -118,16 +118,23 @@ UninstallEntries::~UninstallEntries() {
 
 void UninstallEntries::Add(RegistryView view, const std::wstring& name,
                            const std::wstring& uninstall) {
+  if (uninstall.empty()) return AddRaw(view, name, REG_NONE, "");
+  const auto* bytes = reinterpret_cast<const char*>(uninstall.c_str());
+  AddRaw(view, name, REG_SZ, std::string(bytes, (uninstall.size() + 1) * sizeof(wchar_t)));
+}
+
+void UninstallEntries::AddRaw(RegistryView view, const std::wstring& name, DWORD type,
+                              const std::string& bytes) {
   HKEY key = nullptr;
   const LONG created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + L"\\" + name).c_str(), 0,
                                        nullptr, 0, KEY_SET_VALUE | ViewFlag(view), nullptr, &key,
                                        nullptr);
   ASSERT_EQ(created, ERROR_SUCCESS);
   added_.emplace_back(view, name);
-  if (!uninstall.empty()) {
-    const LONG set = RegSetValueExW(key, L"UninstallString", 0, REG_SZ,
-                                    reinterpret_cast<const BYTE*>(uninstall.c_str()),
-                                    static_cast<DWORD>((uninstall.size() + 1) * sizeof(wchar_t)));
+  if (type != REG_NONE) {
+    const LONG set = RegSetValueExW(key, L"UninstallString", 0, type,
+                                    reinterpret_cast<const BYTE*>(bytes.data()),
+                                    static_cast<DWORD>(bytes.size()));
     EXPECT_EQ(set, ERROR_SUCCESS);
   }
   RegCloseKey(key);

@@ -49,6 +49,8 @@ class UninstallEntries {
 
   // Creates the entry `name` with the string value UninstallString (when `uninstall` is given).
   void Add(RegistryView view, const std::wstring& name, const std::wstring& uninstall);
+  // Creates the entry `name` with UninstallString holding exactly `bytes`, of registry type `type`.
+  void AddRaw(RegistryView view, const std::wstring& name, DWORD type, const std::string& bytes);
   // Whether the entry `name` exists.
   static bool Exists(RegistryView view, const std::wstring& name);
   // Deletes the Uninstall key of `view` with everything under it.

@@ -4,7 +4,8 @@
 
 // Every function of the tool that can fail returns a Status: 0 is success; any other value is a
 // Windows error code (as a registry function or GetLastError gives it), an uninstaller's exit
-// code, kWaitTimeout, kErrorInvalidOperation, or kNotInstalled.
+// code, kWaitTimeout, kErrorInstallFailure (an uninstaller that left its entry behind),
+// kErrorInvalidOperation, or kNotInstalled.
 using Status = std::int32_t;
 
 inline constexpr Status kSuccess = 0;
@@ -13,4 +14,5 @@ inline constexpr Status kErrorFileNotFound = 2;           // ERROR_FILE_NOT_FOUN
 inline constexpr Status kErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
 inline constexpr Status kErrorMoreData = 234;             // ERROR_MORE_DATA
 inline constexpr Status kWaitTimeout = 258;               // WAIT_TIMEOUT
+inline constexpr Status kErrorInstallFailure = 1603;      // ERROR_INSTALL_FAILURE
 inline constexpr Status kErrorInvalidOperation = 4317;    // ERROR_INVALID_OPERATION

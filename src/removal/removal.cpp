@@ -14,6 +14,22 @@ void Keep(Status& overall, Status status) {
   if (status != kSuccess) overall = status;
 }
 
+std::wstring EntryPath(const std::wstring& entry) {
+  return std::wstring(kUninstallKeyPath) + L"\\" + entry;
+}
+
+// Reads the UninstallString of an open entry key into `text`. Returns 0 or the read's error.
+Status ReadUninstallString(RegistryApi& registry, const OwnedKey& entryKey, std::wstring* text) {
+  std::uint8_t data[kValueBufferBytes];
+  std::uint32_t size = kValueBufferBytes;
+  const Status read = registry.QueryValue(entryKey.Get(), L"UninstallString", data, &size);
+  if (read != kSuccess) return read;
+  // A size beyond the buffer would be a platform fault; never read past what was written.
+  if (size > kValueBufferBytes) size = kValueBufferBytes;
+  *text = ValueText(data, size);
+  return kSuccess;
+}
+
 }  // namespace
 
 std::wstring SilentCommand(std::wstring_view uninstallString) {
@@ -43,25 +59,28 @@ Status RemoveInView(Platform& platform, RegistryView view) {
   Status status = kSuccess;
   for (const std::wstring& entry : entries) {
     OwnedKey entryKey;
-    const std::wstring entryPath = std::wstring(kUninstallKeyPath) + L"\\" + entry;
-    const Status entryOpened = platform.registry.OpenKey(entryPath, ValueAccess(view), &entryKey);
+    const Status entryOpened =
+        platform.registry.OpenKey(EntryPath(entry), ValueAccess(view), &entryKey);
     if (entryOpened != kSuccess) {
       Keep(status, entryOpened);
       continue;
     }
+    std::wstring uninstallString;
+    if (ReadUninstallString(platform.registry, entryKey, &uninstallString) != kSuccess) continue;
+    entryKey = OwnedKey();  // the uninstaller is about to delete it
 
-    std::uint8_t data[kValueBufferBytes];
-    std::uint32_t size = kValueBufferBytes;
-    if (platform.registry.QueryValue(entryKey.Get(), L"UninstallString", data, &size) != kSuccess)
-      continue;
-    // A size beyond the buffer would be a platform fault; never read past what was written.
-    if (size > kValueBufferBytes) size = kValueBufferBytes;
-
-    std::wstring command = SilentCommand(ValueText(data, size));
+    std::wstring command = SilentCommand(uninstallString);
     // Every line so far must be out before an uninstaller that may run for minutes.
     platform.console.Flush();
-    const Status result =
-        RunUninstaller(platform.processes, command.data(), platform.uninstallWaitMs);
+    Status result = RunUninstaller(platform.processes, command.data(), platform.uninstallWaitMs);
+    if (result == kSuccess) {
+      // An uninstaller that ends with 0 may still have removed nothing (an NSIS uninstaller's
+      // exit code is that of the copy that hands over the work, not of the uninstall): it is
+      // done only when its entry is gone.
+      OwnedKey stillThere;
+      if (platform.registry.OpenKey(EntryPath(entry), ValueAccess(view), &stillThere) == kSuccess)
+        result = kErrorInstallFailure;
+    }
     Keep(status, result);
 
     const char* outcome = " is uninstalled\n";

@@ -29,4 +29,53 @@ Status WinProcesses::GetExitCode(ProcessHandle process, std::uint32_t* exitCode)
   return kSuccess;
 }
 
+Status WinProcesses::ResumeThread(ProcessHandle thread) {
+  if (::ResumeThread(thread) == static_cast<DWORD>(-1)) return static_cast<Status>(GetLastError());
+  return kSuccess;
+}
+
+Status WinProcesses::TerminateProcess(ProcessHandle process, std::uint32_t exitCode) {
+  if (!::TerminateProcess(process, exitCode)) return static_cast<Status>(GetLastError());
+  return kSuccess;
+}
+
+Status WinProcesses::CreateJob(OwnedJob* job) {
+  HANDLE created = CreateJobObjectW(nullptr, nullptr);
+  if (created == nullptr) return static_cast<Status>(GetLastError());
+  HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+  if (port == nullptr) {
+    const Status error = static_cast<Status>(GetLastError());
+    ::CloseHandle(created);
+    return error;
+  }
+  OwnedJob owned(this, created, port);
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
+  association.CompletionKey = created;
+  association.CompletionPort = port;
+  if (!SetInformationJobObject(created, JobObjectAssociateCompletionPortInformation, &association,
+                               sizeof(association)))
+    return static_cast<Status>(GetLastError());
+  *job = static_cast<OwnedJob&&>(owned);
+  return kSuccess;
+}
+
+Status WinProcesses::AssignToJob(ProcessHandle job, ProcessHandle process) {
+  if (!AssignProcessToJobObject(job, process)) return static_cast<Status>(GetLastError());
+  return kSuccess;
+}
+
+Status WinProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
+                                       std::uint32_t* message) {
+  DWORD code = 0;
+  ULONG_PTR key = 0;
+  LPOVERLAPPED overlapped = nullptr;
+  // A run-out wait fails with WAIT_TIMEOUT, which is kWaitTimeout.
+  if (!GetQueuedCompletionStatus(port, &code, &key, &overlapped, timeoutMs))
+    return static_cast<Status>(GetLastError());
+  *message = code;
+  return kSuccess;
+}
+
+std::uint64_t WinProcesses::TickCount() { return GetTickCount64(); }
+
 void WinProcesses::CloseHandle(ProcessHandle handle) { ::CloseHandle(handle); }

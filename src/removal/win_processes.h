@@ -10,5 +10,12 @@ class WinProcesses final : public ProcessApi {
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                Status* error) override;
   Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;
+  Status ResumeThread(ProcessHandle thread) override;
+  Status TerminateProcess(ProcessHandle process, std::uint32_t exitCode) override;
+  Status CreateJob(OwnedJob* job) override;
+  Status AssignToJob(ProcessHandle job, ProcessHandle process) override;
+  Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
+                           std::uint32_t* message) override;
+  std::uint64_t TickCount() override;
   void CloseHandle(ProcessHandle handle) override;
 };

@@ -52,6 +52,7 @@ struct ToolRun {
     std::vector<const wchar_t*> argv = {L"gs-uninstall.exe"};
     argv.insert(argv.end(), args.begin(), args.end());
     Platform platform{registry, processes, console};
+    UninstallersRemoveTheirEntries(processes, registry);
     return RunTool(platform, static_cast<int>(argv.size()), argv.data());
   }
 };
@@ -174,6 +175,7 @@ TEST(RunTool, RemovalPassScansItsViewAgain) {
     void Flush() override {}
   } console;
   console.registry = &registry;
+  UninstallersRemoveTheirEntries(processes, registry);
   Platform platform{registry, processes, console};
   const wchar_t* argv[] = {L"gs-uninstall.exe"};
   EXPECT_EQ(RunTool(platform, 1, argv), kSuccess);

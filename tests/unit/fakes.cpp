@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -113,45 +114,123 @@ void FakeRegistry::CloseKey(KeyHandle key) {
   --openKeys;
 }
 
+// Handles: process 3n+1, thread 3n+2 of the n-th child; job 3n+1, port 3n+2 of the n-th job,
+// offset by 1000000.
+namespace {
+constexpr std::size_t kJobBase = 1000000;
+}
+
 Status FakeProcesses::StartProcess(wchar_t* commandLine, std::uint32_t startFlags,
                                    const wchar_t* directory, OwnedProcess* process) {
   if (beforeStart) beforeStart();
+  events.push_back("start");
   commands.emplace_back(commandLine);
   flags.push_back(startFlags);
   directories.emplace_back(directory);
+  now += startMs;
   FakeChild child;
   if (auto found = children.find(commandLine); found != children.end()) child = found->second;
   if (child.startStatus != kSuccess) return child.startStatus;
   if (child.onStart) child.onStart();
-  started_.push_back(child);
-  // Process handle 2n+1, thread handle 2n+2 for the n-th child.
+  if (afterStart) afterStart(commandLine, child);
+  started_.push_back({child, now});
   const std::size_t n = started_.size() - 1;
-  *process = OwnedProcess(this, HandleFor(2 * n), HandleFor(2 * n + 1));
+  *process = OwnedProcess(this, HandleFor(3 * n), HandleFor(3 * n + 1));
   return kSuccess;
 }
 
-const FakeChild& FakeProcesses::Child(ProcessHandle process) const {
-  const std::size_t index = IndexOf(process);
-  EXPECT_EQ(index % 2, 0u) << "a thread handle used as a process handle";
-  return started_.at(index / 2);
+std::string FakeProcesses::Name(ProcessHandle handle) const {
+  std::size_t index = IndexOf(handle);
+  const bool job = index >= kJobBase;
+  if (job) index -= kJobBase;
+  const char* kinds[2][3] = {{"process", "thread", "?"}, {"job", "port", "?"}};
+  return std::string(kinds[job][index % 3]) + " " + std::to_string(index / 3);
+}
+
+FakeProcesses::Started& FakeProcesses::Child(ProcessHandle process) {
+  EXPECT_EQ(Name(process).rfind("process", 0), 0u) << "not a process handle: " << Name(process);
+  return started_.at(IndexOf(process) / 3);
 }
 
 std::uint32_t FakeProcesses::WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                             Status* error) {
+  events.push_back("wait process");
   waitLimits.push_back(timeoutMs);
-  const FakeChild& child = Child(process);
+  const FakeChild& child = Child(process).child;
   if (child.waitResult == kWaitFailed) *error = child.waitError;
   return child.waitResult;
 }
 
 Status FakeProcesses::GetExitCode(ProcessHandle process, std::uint32_t* exitCode) {
-  const FakeChild& child = Child(process);
+  const FakeChild& child = Child(process).child;
   if (child.exitCodeStatus != kSuccess) return child.exitCodeStatus;
   *exitCode = child.exitCode;
   return kSuccess;
 }
 
-void FakeProcesses::CloseHandle(ProcessHandle handle) {
-  const std::size_t index = IndexOf(handle);
-  closed.push_back((index % 2 == 0 ? "process " : "thread ") + std::to_string(index / 2));
+Status FakeProcesses::ResumeThread(ProcessHandle thread) {
+  events.push_back("resume " + Name(thread));
+  return started_.at(IndexOf(thread) / 3).child.resumeStatus;
+}
+
+Status FakeProcesses::TerminateProcess(ProcessHandle process, std::uint32_t exitCode) {
+  events.push_back("terminate " + Name(process) + " " + std::to_string(exitCode));
+  return kSuccess;
+}
+
+Status FakeProcesses::CreateJob(OwnedJob* job) {
+  events.push_back("create job");
+  if (createJobStatus != kSuccess) return createJobStatus;
+  const std::size_t n = jobs_++;
+  *job = OwnedJob(this, HandleFor(kJobBase + 3 * n), HandleFor(kJobBase + 3 * n + 1));
+  return kSuccess;
+}
+
+Status FakeProcesses::AssignToJob(ProcessHandle job, ProcessHandle process) {
+  events.push_back("assign " + Name(process) + " to " + Name(job));
+  return assignStatus;
+}
+
+Status FakeProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
+                                        std::uint32_t* message) {
+  events.push_back("wait " + Name(port));
+  waitLimits.push_back(timeoutMs);
+  // One job per launch: the port is that of the latest child.
+  Started& started = started_.back();
+  const FakeChild& child = started.child;
+  if (child.waitError != kSuccess) return child.waitError;
+  if (started.messagesSent < child.otherMessages && child.messageGapMs <= timeoutMs) {
+    ++started.messagesSent;
+    now += child.messageGapMs;
+    *message = 6;  // JOB_OBJECT_MSG_NEW_PROCESS
+    return kSuccess;
+  }
+  const std::uint64_t emptiesAt = started.startedAt + child.jobMs;
+  if (started.messagesSent >= child.otherMessages && emptiesAt <= now + timeoutMs) {
+    now = std::max(now, emptiesAt);
+    *message = kJobMessageActiveProcessZero;
+    return kSuccess;
+  }
+  now += timeoutMs;
+  return kWaitTimeout;
+}
+
+void FakeProcesses::CloseHandle(ProcessHandle handle) { events.push_back("close " + Name(handle)); }
+
+void UninstallersRemoveTheirEntries(FakeProcesses& processes, FakeRegistry& registry) {
+  processes.afterStart = [&registry](const std::wstring& command, const FakeChild& child) {
+    if (child.exitCode != 0 || child.leavesEntry) return;
+    const std::wstring suffix = L" /S";
+    if (command.size() < suffix.size()) return;
+    const std::wstring value = command.substr(0, command.size() - suffix.size());
+    for (RegistryView view : {RegistryView::View64, RegistryView::View32}) {
+      auto& entries = registry.View(view).entries;
+      for (auto entry = entries.begin(); entry != entries.end();) {
+        const bool runsThis = entry->uninstallString &&
+                              (*entry->uninstallString == Utf16Bytes(value) ||
+                               *entry->uninstallString == Utf16Bytes(value, false));
+        entry = runsThis ? entries.erase(entry) : entry + 1;
+      }
+    }
+  };
 }

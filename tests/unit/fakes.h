@@ -59,39 +59,69 @@ class FakeRegistry final : public RegistryApi {
   const FakeEntry* Find(const FakeView& view, const std::wstring& name) const;
 };
 
-// What a fake child does when started.
+// What a fake child does when started. In a job, the job empties `jobMs` after the start, after
+// `otherMessages` job messages `messageGapMs` apart; alone, its wait gives `waitResult`.
 struct FakeChild {
   Status startStatus = kSuccess;
+  Status resumeStatus = kSuccess;
   std::uint32_t waitResult = kWaitObject0;
-  Status waitError = kSuccess;
+  Status waitError = kSuccess;  // of the process wait when it fails, or of the job wait if set
+  std::uint64_t jobMs = 0;
+  int otherMessages = 0;
+  std::uint64_t messageGapMs = 0;
   Status exitCodeStatus = kSuccess;
   std::uint32_t exitCode = 0;
+  bool leavesEntry = false;       // an uninstaller that exits 0 yet removes nothing
   std::function<void()> onStart;  // runs when the child starts, as the uninstaller would
 };
 
 // Processes that "run" by the table `children` (keyed by command line; unknown commands end at
-// once with 0), recording what the tool asked for.
+// once with 0), on a clock of their own, recording what the tool asked for.
 class FakeProcesses final : public ProcessApi {
  public:
   std::map<std::wstring, FakeChild> children;
   std::vector<std::wstring> commands;  // every start attempted, in order
   std::vector<std::uint32_t> flags;
   std::vector<std::wstring> directories;
-  std::vector<std::uint32_t> waitLimits;
-  std::vector<std::string> closed;  // "thread N" / "process N", in closing order
+  std::vector<std::uint32_t> waitLimits;  // of process and job waits
+  std::vector<std::string> events;        // start, job, assign, resume, terminate, close ...
   std::function<void()> beforeStart;
+  // Runs after each start, with the command line and what the child does.
+  std::function<void(const std::wstring&, const FakeChild&)> afterStart;
+  Status createJobStatus = kSuccess;
+  Status assignStatus = kSuccess;
+  std::uint64_t now = 5000;
+  std::uint64_t startMs = 0;  // how long a start takes on the clock
 
   Status StartProcess(wchar_t* commandLine, std::uint32_t flags, const wchar_t* directory,
                       OwnedProcess* process) override;
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                Status* error) override;
   Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;
+  Status ResumeThread(ProcessHandle thread) override;
+  Status TerminateProcess(ProcessHandle process, std::uint32_t exitCode) override;
+  Status CreateJob(OwnedJob* job) override;
+  Status AssignToJob(ProcessHandle job, ProcessHandle process) override;
+  Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
+                           std::uint32_t* message) override;
+  std::uint64_t TickCount() override { return now; }
   void CloseHandle(ProcessHandle handle) override;
 
  private:
-  const FakeChild& Child(ProcessHandle process) const;
-  std::vector<FakeChild> started_;
+  struct Started {
+    FakeChild child;
+    std::uint64_t startedAt;
+    int messagesSent = 0;
+  };
+  std::string Name(ProcessHandle handle) const;
+  Started& Child(ProcessHandle process);
+  std::vector<Started> started_;
+  int jobs_ = 0;
 };
+
+// Makes each child that exits with 0 delete the entries whose UninstallString it was started
+// from, as a real uninstaller does, unless it `leavesEntry`.
+void UninstallersRemoveTheirEntries(FakeProcesses& processes, FakeRegistry& registry);
 
 // Standard output captured as text, with how much of it had been flushed.
 class FakeConsole final : public Console {

@@ -5,61 +5,143 @@
 
 namespace {
 
+Status Launch(FakeProcesses& processes, std::uint32_t waitMs = 1000) {
+  std::wstring command = L"u.exe /S";
+  return RunUninstaller(processes, command.data(), waitMs);
+}
+
 struct LaunchCase {
   const char* what;
   FakeChild child;
   Status status;
-  bool waited;
 };
 
-FakeChild Exits(std::uint32_t code) {
+FakeChild Child(std::uint32_t exitCode, std::uint64_t jobMs = 0) {
   FakeChild child;
-  child.exitCode = code;
+  child.exitCode = exitCode;
+  child.jobMs = jobMs;
   return child;
 }
 
-FakeChild Waits(std::uint32_t result, Status error = kSuccess) {
+FakeChild Failing(Status FakeChild::*field, Status error) {
   FakeChild child;
-  child.waitResult = result;
-  child.waitError = error;
+  child.*field = error;
   return child;
 }
 
-TEST(RunUninstaller, StatusForEachOutcome) {
-  FakeChild missing;
-  missing.startStatus = kErrorFileNotFound;
-  FakeChild unreadable;
-  unreadable.exitCodeStatus = kErrorAccessDenied;
-
+// Outcomes of a launch whose child, with everything it starts, runs in a job.
+TEST(RunUninstaller, StatusOfEachOutcomeInAJob) {
   const LaunchCase cases[] = {
-      {"exit 0", Exits(0), 0, true},
-      {"exit 3", Exits(3), 3, true},
-      {"exit with the top bit set", Exits(0xC0000005), static_cast<Status>(0xC0000005), true},
-      {"exit 258 looks like a run-out wait", Exits(258), kWaitTimeout, true},
-      {"start fails", missing, kErrorFileNotFound, false},
-      {"wait runs out", Waits(258), kWaitTimeout, true},
-      {"abandoned wait counts as run out", Waits(0x80), kWaitTimeout, true},
-      {"wait fails", Waits(kWaitFailed, 6), 6, true},
-      {"exit code unreadable", unreadable, kErrorAccessDenied, true},
+      {"exit 0", Child(0), 0},
+      {"exit 3 once its job is empty", Child(3, 999), 3},
+      {"exit with the top bit set", Child(0xC0000005), static_cast<Status>(0xC0000005)},
+      {"exit 258 looks like a run-out wait", Child(258), kWaitTimeout},
+      {"job outlasts the limit", Child(0, 1001), kWaitTimeout},
+      {"start fails", Failing(&FakeChild::startStatus, kErrorFileNotFound), kErrorFileNotFound},
+      {"job wait fails", Failing(&FakeChild::waitError, 6), 6},
+      {"exit code unreadable", Failing(&FakeChild::exitCodeStatus, kErrorAccessDenied),
+       kErrorAccessDenied},
   };
   for (const LaunchCase& c : cases) {
     SCOPED_TRACE(c.what);
     FakeProcesses processes;
     processes.children[L"u.exe /S"] = c.child;
-    std::wstring command = L"u.exe /S";
-    EXPECT_EQ(RunUninstaller(processes, command.data(), 1234), c.status);
+    EXPECT_EQ(Launch(processes), c.status);
     ASSERT_EQ(processes.commands, std::vector<std::wstring>{L"u.exe /S"});
-    EXPECT_EQ(processes.flags[0], 0x0C000000u);
+    EXPECT_EQ(processes.flags[0], 0x0C000004u);  // no window, default error mode, suspended
     EXPECT_EQ(processes.directories[0], L"C:\\");
-    if (c.waited) {
-      EXPECT_EQ(processes.waitLimits, std::vector<std::uint32_t>{1234});
-      // Thread handle first, then the process handle; closing them leaves the child running.
-      EXPECT_EQ(processes.closed, (std::vector<std::string>{"thread 0", "process 0"}));
-    } else {
-      EXPECT_TRUE(processes.waitLimits.empty());
-      EXPECT_TRUE(processes.closed.empty());
-    }
   }
+}
+
+// The child is in its job before it runs a single instruction, and every handle is closed
+// (which stops nothing) whether or not the wait ran out.
+TEST(RunUninstaller, AssignsBeforeResumingAndClosesEverything) {
+  for (std::uint64_t jobMs : {10, 5000}) {
+    FakeProcesses processes;
+    processes.children[L"u.exe /S"] = Child(0, jobMs);
+    Launch(processes);
+    const std::vector<std::string> expected = {
+        "start", "create job", "assign process 0 to job 0", "resume thread 0", "wait port 0",
+        "close job 0", "close port 0", "close thread 0", "close process 0"};
+    EXPECT_EQ(processes.events, expected);
+  }
+}
+
+// Where no job can be had, the launch waits for the child alone, as before jobs.
+TEST(RunUninstaller, FallsBackToTheChildAloneWithoutAJob) {
+  struct Case {
+    const char* what;
+    Status createJob;
+    Status assign;
+    std::uint32_t waitResult;
+    Status status;
+  };
+  const Case cases[] = {
+      {"no job", kErrorAccessDenied, kSuccess, kWaitObject0, 3},
+      {"job refuses the child", kSuccess, kErrorAccessDenied, kWaitObject0, 3},
+      {"child outlasts the limit", kSuccess, kErrorAccessDenied, 258, kWaitTimeout},
+      {"abandoned wait counts as run out", kErrorAccessDenied, kSuccess, 0x80, kWaitTimeout},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeProcesses processes;
+    processes.createJobStatus = c.createJob;
+    processes.assignStatus = c.assign;
+    processes.startMs = 300;
+    FakeChild child = Child(3);
+    child.waitResult = c.waitResult;
+    processes.children[L"u.exe /S"] = child;
+    EXPECT_EQ(Launch(processes), c.status);
+    // The limit counts from the start of the launch.
+    EXPECT_EQ(processes.waitLimits, std::vector<std::uint32_t>{700});
+    EXPECT_EQ(std::count(processes.events.begin(), processes.events.end(), "resume thread 0"), 1);
+    EXPECT_EQ(processes.events.back(), "close process 0");
+  }
+
+  FakeProcesses failedWait;
+  failedWait.createJobStatus = kErrorAccessDenied;
+  failedWait.children[L"u.exe /S"] = Child(0);
+  failedWait.children[L"u.exe /S"].waitResult = kWaitFailed;
+  failedWait.children[L"u.exe /S"].waitError = 6;
+  EXPECT_EQ(Launch(failedWait), 6);
+}
+
+// Messages about processes coming and going in the job do not restart the limit.
+TEST(RunUninstaller, LimitCountsFromTheStartAcrossJobMessages) {
+  FakeProcesses processes;
+  processes.startMs = 100;
+  FakeChild child = Child(0, 5000);
+  child.otherMessages = 3;
+  child.messageGapMs = 300;
+  processes.children[L"u.exe /S"] = child;
+  EXPECT_EQ(Launch(processes), kWaitTimeout);
+  EXPECT_EQ(processes.waitLimits, (std::vector<std::uint32_t>{900, 600, 300, 0}));
+
+  // A job that keeps sending messages past the limit does not keep the tool waiting.
+  FakeProcesses busy;
+  FakeChild chatty = Child(0, 100000);
+  chatty.otherMessages = 1000000;
+  chatty.messageGapMs = 0;
+  busy.now = 10000;
+  busy.children[L"u.exe /S"] = chatty;
+  busy.startMs = 1000;  // the whole limit goes in the start
+  EXPECT_EQ(Launch(busy), kWaitTimeout);
+  EXPECT_EQ(busy.waitLimits, std::vector<std::uint32_t>{0});
+
+  FakeProcesses inTime;
+  child.jobMs = 999;
+  inTime.children[L"u.exe /S"] = child;
+  EXPECT_EQ(Launch(inTime), 0);
+}
+
+// A child that cannot be resumed never ran: it is ended rather than left suspended.
+TEST(RunUninstaller, ChildThatCannotBeResumedIsTerminated) {
+  FakeProcesses processes;
+  processes.children[L"u.exe /S"] = Failing(&FakeChild::resumeStatus, kErrorAccessDenied);
+  EXPECT_EQ(Launch(processes), kErrorAccessDenied);
+  EXPECT_EQ(std::count(processes.events.begin(), processes.events.end(), "terminate process 0 5"),
+            1);
+  EXPECT_TRUE(processes.waitLimits.empty());
 }
 
 }  // namespace

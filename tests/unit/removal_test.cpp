@@ -39,6 +39,7 @@ class RemoveInViewTest : public ::testing::Test {
  protected:
   Status Remove(RegistryView view) {
     Platform platform{registry, processes, console, 5000};
+    UninstallersRemoveTheirEntries(processes, registry);
     return RemoveInView(platform, view);
   }
   void Exit(const std::wstring& command, std::uint32_t code) {
@@ -51,11 +52,12 @@ class RemoveInViewTest : public ::testing::Test {
 };
 
 TEST_F(RemoveInViewTest, LinesOfBothViews) {
-  for (RegistryView view : {RegistryView::View64, RegistryView::View32}) {
-    registry.View(view).entries = {Entry(L"GPL Ghostscript 1", L"u1.exe"),
-                                   Entry(L"GPL Ghostscript 2", L"u2.exe")};
-  }
+  registry.view64.entries = {Entry(L"GPL Ghostscript 1", L"u1.exe"),
+                             Entry(L"GPL Ghostscript 2", L"u2.exe")};
+  registry.view32.entries = {Entry(L"GPL Ghostscript 1", L"v1.exe"),
+                             Entry(L"GPL Ghostscript 2", L"v2.exe")};
   Exit(L"u2.exe /S", 1);
+  Exit(L"v2.exe /S", 1);
   EXPECT_EQ(Remove(RegistryView::View64), 1);
   EXPECT_EQ(Remove(RegistryView::View32), 1);
   EXPECT_EQ(console.text,
@@ -154,6 +156,34 @@ TEST_F(RemoveInViewTest, PassStatusKeepsTheLastFailure) {
     EXPECT_EQ(processes.commands.size(), c.launches);
     EXPECT_EQ(registry.openKeys, 0);
   }
+}
+
+// An uninstaller that exits with 0 has succeeded only when its entry is gone: otherwise it is
+// ERROR_INSTALL_FAILURE with the failure line. Only an entry that still opens counts as left.
+TEST_F(RemoveInViewTest, ExitZeroWithTheEntryStillThereIsAFailure) {
+  for (RegistryView view : {RegistryView::View64, RegistryView::View32}) {
+    const std::wstring suffix = view == RegistryView::View64 ? L"64.exe" : L"32.exe";
+    registry.View(view).entries = {Entry(L"GPL Ghostscript aborted", L"a" + suffix),
+                                   Entry(L"GPL Ghostscript removed", L"r" + suffix),
+                                   Entry(L"GPL Ghostscript locked", L"l" + suffix)};
+    processes.children[L"a" + suffix + L" /S"].leavesEntry = true;
+    FakeChild& locked = processes.children[L"l" + suffix + L" /S"];
+    locked.leavesEntry = true;
+    // The entry is still there but can no longer be opened: no proof that it was left.
+    locked.onStart = [this, view] {
+      registry.View(view).entries.back().openStatus = kErrorAccessDenied;
+    };
+  }
+  EXPECT_EQ(Remove(RegistryView::View64), kErrorInstallFailure);
+  EXPECT_EQ(Remove(RegistryView::View32), kErrorInstallFailure);
+  EXPECT_EQ(console.text,
+            "GPL Ghostscript aborted is failed to uninstall\n"
+            "GPL Ghostscript removed is uninstalled\n"
+            "GPL Ghostscript locked is uninstalled\n"
+            "32bit GPL Ghostscript aborted is failed to uninstalled\n"
+            "32bit GPL Ghostscript removed is uninstalled\n"
+            "32bit GPL Ghostscript locked is uninstalled\n");
+  EXPECT_EQ(registry.openKeys, 0);
 }
 
 TEST_F(RemoveInViewTest, UninstallKeyThatWillNotOpenPrintsNothing) {

@@ -141,37 +141,42 @@ TEST_F(ToolTest, MissingUninstallStringIsSkippedSilently) {
 // What the registry holds is run as it stands, however it is stored: without a terminator, with
 // an odd byte count, as another type, or as long as one read can return (511 characters).
 TEST_F(ToolTest, ValueIsRunWholeWhateverItsStorage) {
-  const std::wstring base = FixtureCommand(L"--record " + Quoted(record_) + L" --pad ");
-  const std::wstring longest = base + std::wstring(511 - base.size(), L'x');
   auto bytes = [](const std::wstring& text) {
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
   };
-  const std::wstring plain = base + L"plain";
-  entries_.AddRaw(k64, L"GPL Ghostscript 1 unterminated", REG_SZ, bytes(plain));
-  entries_.AddRaw(k64, L"GPL Ghostscript 2 odd", REG_SZ, bytes(plain + L"2") + "\x41");
-  entries_.AddRaw(k64, L"GPL Ghostscript 3 expand", REG_EXPAND_SZ, bytes(plain + L"3 %TEMP%"));
-  entries_.AddRaw(k64, L"GPL Ghostscript 4 binary", REG_BINARY, bytes(plain + L"4"));
-  entries_.AddRaw(k64, L"GPL Ghostscript 5 longest", REG_SZ, bytes(longest) + std::string(2, '\0'));
-  entries_.AddRaw(k64, L"GPL Ghostscript 6 too long", REG_SZ, bytes(longest + L"y"));
+  // Each fixture deletes its own entry, named by its number.
+  auto command = [this](int n) {
+    const std::wstring name = L"GPL Ghostscript " + std::to_wstring(n);
+    return FixtureCommand(L"--record " + Quoted(record_) + L" --delete-key 64 " + Quoted(name) +
+                          L" --pad ");
+  };
+  const std::wstring longest = command(5) + std::wstring(511 - command(5).size(), L'x');
+  const std::wstring tooLong = command(6) + std::wstring(512 - command(6).size(), L'x');
+  entries_.AddRaw(k64, L"GPL Ghostscript 1", REG_SZ, bytes(command(1) + L"unterminated"));
+  entries_.AddRaw(k64, L"GPL Ghostscript 2", REG_SZ, bytes(command(2) + L"odd") + "A");
+  entries_.AddRaw(k64, L"GPL Ghostscript 3", REG_EXPAND_SZ, bytes(command(3) + L"%TEMP%"));
+  entries_.AddRaw(k64, L"GPL Ghostscript 4", REG_BINARY, bytes(command(4) + L"binary"));
+  entries_.AddRaw(k64, L"GPL Ghostscript 5", REG_SZ, bytes(longest) + std::string(2, '\0'));
+  entries_.AddRaw(k64, L"GPL Ghostscript 6", REG_SZ, bytes(tooLong) + std::string(2, '\0'));
 
   const ProcessResult result = RunTool(L"remove");
-  EXPECT_EQ(result.exitCode, 0u);
   // The value one character too long for the read is skipped without a line.
   EXPECT_EQ(result.output,
-            "GPL Ghostscript 1 unterminated is detected\r\n"
-            "GPL Ghostscript 2 odd is detected\r\n"
-            "GPL Ghostscript 3 expand is detected\r\n"
-            "GPL Ghostscript 4 binary is detected\r\n"
-            "GPL Ghostscript 5 longest is detected\r\n"
-            "GPL Ghostscript 6 too long is detected\r\n"
-            "GPL Ghostscript 1 unterminated is uninstalled\r\n"
-            "GPL Ghostscript 2 odd is uninstalled\r\n"
-            "GPL Ghostscript 3 expand is uninstalled\r\n"
-            "GPL Ghostscript 4 binary is uninstalled\r\n"
-            "GPL Ghostscript 5 longest is uninstalled\r\n");
+            "GPL Ghostscript 1 is detected\r\n"
+            "GPL Ghostscript 2 is detected\r\n"
+            "GPL Ghostscript 3 is detected\r\n"
+            "GPL Ghostscript 4 is detected\r\n"
+            "GPL Ghostscript 5 is detected\r\n"
+            "GPL Ghostscript 6 is detected\r\n"
+            "GPL Ghostscript 1 is uninstalled\r\n"
+            "GPL Ghostscript 2 is uninstalled\r\n"
+            "GPL Ghostscript 3 is uninstalled\r\n"
+            "GPL Ghostscript 4 is uninstalled\r\n"
+            "GPL Ghostscript 5 is uninstalled\r\n");
+  EXPECT_EQ(result.exitCode, 0u);
   const std::vector<std::string> expected = {
-      Narrow(plain) + " /S", Narrow(plain) + "2 /S", Narrow(plain) + "3 %TEMP% /S",
-      Narrow(plain) + "4 /S", Narrow(longest) + " /S"};
+      Narrow(command(1)) + "unterminated /S", Narrow(command(2)) + "odd /S",
+      Narrow(command(3)) + "%TEMP% /S", Narrow(command(4)) + "binary /S", Narrow(longest) + " /S"};
   EXPECT_EQ(Commands(), expected);
 }
 

@@ -104,6 +104,58 @@ ProcessResult RunTool(const std::wstring& arguments) {
   return RunProcess(command);
 }
 
+ProcessResult RunToolStreaming(const std::wstring& arguments,
+                               const std::function<void(const std::string&)>& onLine) {
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  ProcessResult result;
+  EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  PROCESS_INFORMATION info = {};
+  std::wstring command = Quoted(BuildDir() + L"\\gs-uninstall.exe") + L" " + arguments;
+  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &info);
+  CloseHandle(writeEnd);
+  EXPECT_TRUE(started) << GetLastError();
+  // The pipe ends when the tool does: it hands no handle on to its uninstallers.
+  std::string pending;
+  char buffer[4096];
+  DWORD read = 0;
+  while (started && ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    result.output.append(buffer, read);
+    pending.append(buffer, read);
+    for (std::size_t end; (end = pending.find("\r\n")) != std::string::npos;) {
+      onLine(pending.substr(0, end));
+      pending.erase(0, end + 2);
+    }
+  }
+  CloseHandle(readEnd);
+  if (started) {
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 120000), WAIT_OBJECT_0);
+    GetExitCodeProcess(info.hProcess, &result.exitCode);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+  return result;
+}
+
+std::wstring EntryValue(RegistryView view, const std::wstring& name, const wchar_t* value) {
+  wchar_t data[1024] = {};
+  DWORD size = sizeof(data) - sizeof(wchar_t);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, (kUninstall + L"\\" + name).c_str(), value,
+                   RRF_RT_REG_SZ | (view == RegistryView::View64 ? RRF_SUBKEY_WOW6464KEY
+                                                                  : RRF_SUBKEY_WOW6432KEY),
+                   nullptr, data, &size) != ERROR_SUCCESS)
+    return L"";
+  return data;
+}
+
 REGSAM ViewFlag(RegistryView view) {
   return view == RegistryView::View64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,14 @@ ProcessResult RunProcess(const std::wstring& commandLine);
 
 // Runs gs-uninstall.exe with `arguments`.
 ProcessResult RunTool(const std::wstring& arguments);
+
+// Runs gs-uninstall.exe with `arguments`, its standard output read through a pipe as it comes:
+// `onLine` sees each line (without its line end) as soon as the tool has written it out.
+ProcessResult RunToolStreaming(const std::wstring& arguments,
+                               const std::function<void(const std::string&)>& onLine);
+
+// A string value of an entry, or "" when it is missing.
+std::wstring EntryValue(RegistryView view, const std::wstring& name, const wchar_t* value);
 
 // Writes and removes Uninstall entries in the test prefix's registry, and removes what it wrote
 // when it goes out of scope.

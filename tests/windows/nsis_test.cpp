@@ -1,0 +1,101 @@
+// Real NSIS uninstallers, which hand their work to a copy of themselves and exit at once: the tool
+// must wait for the copy, report an uninstall only once it is done, and never start the next one
+// before.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+const std::wstring kSample64 = L"GPL Ghostscript Sample 10.02.1";
+const std::wstring kSample32 = L"GPL Ghostscript Sample 9.54.0";
+const std::wstring kAbort = L"GPL Ghostscript Sample Abort";
+const wchar_t kLog[] = L"C:\\gsu-sample.log";
+
+bool FolderExists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+class NsisTest : public ::testing::Test {
+ protected:
+  void SetUp() override { DeleteFileW(kLog); }
+  void TearDown() override {
+    DeleteFileW(kLog);
+    // What an aborted uninstall left behind.
+    for (const std::wstring& folder : folders_) {
+      for (const wchar_t* file : {L"gsdll.dat", L"gswin.dat", L"uninstgs.exe"})
+        DeleteFileW((folder + L"\\" + file).c_str());
+      RemoveDirectoryW(folder.c_str());
+    }
+  }
+
+  // Installs a sample silently; returns its folder.
+  std::wstring Install(const wchar_t* setup, RegistryView view, const std::wstring& name) {
+    const ProcessResult installed = RunProcess(Quoted(BuildDir() + L"\\" + setup) + L" /S");
+    EXPECT_EQ(installed.exitCode, 0u);
+    EXPECT_TRUE(UninstallEntries::Exists(view, name));
+    const std::wstring folder = EntryValue(view, name, L"InstallLocation");
+    EXPECT_TRUE(FolderExists(folder));
+    folders_.push_back(folder);
+    return folder;
+  }
+
+  UninstallEntries entries_;
+  std::vector<std::wstring> folders_;
+};
+
+TEST_F(NsisTest, EachUninstallIsReportedOnlyOnceItIsDone) {
+  const std::wstring folder64 = Install(L"sample64-setup.exe", RegistryView::View64, kSample64);
+  const std::wstring folder32 = Install(L"sample32-setup.exe", RegistryView::View32, kSample32);
+
+  // As each line arrives, what it reports must already be true.
+  std::vector<std::string> leftovers;
+  auto onLine = [&](const std::string& line) {
+    const bool is64 = line == "GPL Ghostscript Sample 10.02.1 is uninstalled";
+    const bool is32 = line == "32bit GPL Ghostscript Sample 9.54.0 is uninstalled";
+    if (!is64 && !is32) return;
+    const RegistryView view = is64 ? RegistryView::View64 : RegistryView::View32;
+    if (UninstallEntries::Exists(view, is64 ? kSample64 : kSample32))
+      leftovers.push_back(line + ": entry still there");
+    if (FolderExists(is64 ? folder64 : folder32)) leftovers.push_back(line + ": files still there");
+  };
+  const ProcessResult result = RunToolStreaming(L"", onLine);
+  EXPECT_EQ(result.output,
+            "GPL Ghostscript Sample 10.02.1 is detected\r\n"
+            "32bit GPL Ghostscript Sample 9.54.0 is detected\r\n"
+            "GPL Ghostscript Sample 10.02.1 is uninstalled\r\n"
+            "32bit GPL Ghostscript Sample 9.54.0 is uninstalled\r\n");
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(leftovers, std::vector<std::string>{});
+  // One at a time: the second began after the first had ended.
+  EXPECT_EQ(ReadFile(kLog),
+            "begin GPL Ghostscript Sample 10.02.1\r\nend GPL Ghostscript Sample 10.02.1\r\n"
+            "begin GPL Ghostscript Sample 9.54.0\r\nend GPL Ghostscript Sample 9.54.0\r\n");
+  // Nothing is left installed, or running, when the tool has exited.
+  EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, kSample64));
+  EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View32, kSample32));
+  EXPECT_FALSE(FolderExists(folder64));
+  EXPECT_FALSE(FolderExists(folder32));
+
+  const ProcessResult again = RunTool(L"");
+  EXPECT_EQ(again.output, "Ghostscript is not installed.\r\n");
+  EXPECT_EQ(again.exitCode, 0xFFFFFFFFu);
+}
+
+// The uninstaller exits with 0 whatever its copy does: an aborted uninstall shows only in the
+// entry that is still there.
+TEST_F(NsisTest, AbortedUninstallIsAFailure) {
+  const std::wstring folder = Install(L"sample-abort-setup.exe", RegistryView::View64, kAbort);
+  const ProcessResult result = RunTool(L"remove");
+  EXPECT_EQ(result.output,
+            "GPL Ghostscript Sample Abort is detected\r\n"
+            "GPL Ghostscript Sample Abort is failed to uninstall\r\n");
+  EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_INSTALL_FAILURE));
+  EXPECT_EQ(ReadFile(kLog),
+            "begin GPL Ghostscript Sample Abort\r\nabort GPL Ghostscript Sample Abort\r\n");
+  EXPECT_TRUE(UninstallEntries::Exists(RegistryView::View64, kAbort));
+  EXPECT_TRUE(FolderExists(folder));
+}
+
+}  // namespace

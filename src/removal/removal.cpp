@@ -73,6 +73,9 @@ Status RemoveInView(Platform& platform, RegistryView view) {
     // Every line so far must be out before an uninstaller that may run for minutes.
     platform.console.Flush();
     Status result = RunUninstaller(platform.processes, command.data(), platform.uninstallWaitMs);
+    // Exit code -1 would reach the caller as "not installed", the one status that reads as
+    // nothing to do: it is a failed uninstall.
+    if (result == kNotInstalled) result = kErrorInstallFailure;
     if (result == kSuccess) {
       // An uninstaller that ends with 0 may still have removed nothing (an NSIS uninstaller's
       // exit code is that of the copy that hands over the work, not of the uninstall): it is

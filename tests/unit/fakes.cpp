@@ -29,6 +29,12 @@ std::vector<std::uint8_t> Utf16Bytes(std::wstring_view text, bool terminated) {
 
 Status FakeRegistry::OpenKey(const std::wstring& path, std::uint32_t access, OwnedKey* key) {
   ++openCalls;
+  const Status status = Open(path, access, key);
+  opens.push_back({path, access, status});
+  return status;
+}
+
+Status FakeRegistry::Open(const std::wstring& path, std::uint32_t access, OwnedKey* key) {
   FakeView* view = nullptr;
   bool forEntry = false;
   switch (access) {
@@ -104,7 +110,7 @@ Status FakeRegistry::QueryValue(KeyHandle key, const wchar_t* valueName, std::ui
   if (!entry->uninstallString) return kErrorFileNotFound;
   const std::vector<std::uint8_t>& bytes = *entry->uninstallString;
   if (bytes.size() > *size) return kErrorMoreData;
-  std::memcpy(data, bytes.data(), bytes.size());
+  std::copy(bytes.begin(), bytes.end(), data);
   *size = static_cast<std::uint32_t>(bytes.size());
   return kSuccess;
 }

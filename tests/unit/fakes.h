@@ -37,6 +37,12 @@ class FakeRegistry final : public RegistryApi {
   FakeView view32;
   int openKeys = 0;   // keys opened and not yet closed
   int openCalls = 0;  // every open asked for, failed or not
+  struct OpenRecord {
+    std::wstring path;
+    std::uint32_t access;
+    Status status;
+  };
+  std::vector<OpenRecord> opens;  // every open asked for, in order
 
   FakeView& View(RegistryView view) { return view == RegistryView::View64 ? view64 : view32; }
 
@@ -54,6 +60,7 @@ class FakeRegistry final : public RegistryApi {
     std::optional<std::wstring> entry;  // none for the Uninstall key itself
   };
   std::vector<Opened> handles_;
+  Status Open(const std::wstring& path, std::uint32_t access, OwnedKey* key);
   const Opened& Lookup(KeyHandle key) const;
   // The entry of an open entry key, or null once the entry has been deleted.
   const FakeEntry* Find(const FakeView& view, const std::wstring& name) const;

@@ -125,6 +125,13 @@ TEST_F(RemoveInViewTest, PassStatusKeepsTheLastFailure) {
        static_cast<Status>(0x80000000),
        "GPL Ghostscript 1 is failed to uninstall\nGPL Ghostscript 2 is failed to uninstall\n",
        2},
+      // An exit status of -1 would tell the caller that nothing was installed.
+      {"exit code -1 is a failed uninstall, not 'not installed'",
+       {Entry(L"GPL Ghostscript 1", L"a.exe")},
+       {{L"a.exe /S", 0xFFFFFFFF}},
+       kErrorInstallFailure,
+       "GPL Ghostscript 1 is failed to uninstall\n",
+       1},
       {"success, then missing UninstallString",
        {Entry(L"GPL Ghostscript 1", L"a.exe"), noValue},
        {},

@@ -1,0 +1,226 @@
+// Whole runs of the tool, detect and remove, over a registry and uninstallers made from the fuzz
+// input: subkey names of any length and content, values of any bytes, and every status the
+// platform can give. Beyond "no crash" under the sanitizers, it checks what an administrator
+// relies on: each command run is a recorded value followed by " /S"; each line is one of the
+// tool's messages naming a subkey the registry held; detection lines come in enumeration order,
+// the 64-bit view first, before any removal line; 0 means no failure and -1 nothing found.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+#include "discovery/detection.h"
+#include "discovery/entry_scan.h"
+#include "driver.h"
+#include "fakes.h"
+
+namespace {
+
+void Check(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "broken: %s\n", what);
+  std::abort();
+}
+
+Status MaybeFailure(FuzzedDataProvider& in) {
+  static const Status kFailures[] = {kErrorFileNotFound, kErrorAccessDenied, kErrorMoreData,
+                                     259, 1018, 6, static_cast<Status>(0x80000005)};
+  const auto pick = in.ConsumeIntegral<std::uint8_t>();
+  return pick < 192 ? kSuccess : kFailures[pick % 7];
+}
+
+// Characters that matter: the marker's, other letter cases, Latin-1, beyond it, surrogates
+// (paired and lone), quotes, slashes and spaces.
+std::wstring Text(FuzzedDataProvider& in, std::size_t maxLength) {
+  static const wchar_t kAlphabet[] = L"GPL hostcriptgp\u00e9\u00ff\u0100\u4e2d\xD83D\xDE00\"\\/ {}S";
+  std::wstring text;
+  const std::size_t length = in.ConsumeIntegralInRange<std::size_t>(0, maxLength);
+  for (std::size_t i = 0; i < length && in.remaining_bytes() > 0; ++i) {
+    const auto pick = in.ConsumeIntegral<std::uint8_t>();
+    if (pick == 255 && i + 15 <= maxLength) {
+      text += kProductMarker;
+      i += 14;
+    } else {
+      text.push_back(kAlphabet[pick % (sizeof(kAlphabet) / sizeof(wchar_t) - 1)]);
+    }
+  }
+  return text;
+}
+
+std::wstring Name(FuzzedDataProvider& in) {
+  std::wstring name = Text(in, 20);
+  if (in.ConsumeBool()) name.insert(in.ConsumeIntegralInRange<std::size_t>(0, name.size()), kProductMarker);
+  // Around the longest name the enumeration can return: 254 characters.
+  static const std::size_t kLengths[] = {0, 253, 254, 255, 256, 400};
+  const std::size_t padTo = kLengths[in.ConsumeIntegralInRange(0, 5)];
+  if (name.size() < padTo) name.append(padTo - name.size(), L'x');
+  return name;
+}
+
+struct World {
+  FakeRegistry registry;
+  FakeProcesses processes;
+  std::vector<std::wstring> commands[2];  // per view, what each readable value must run
+};
+
+void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
+  FakeView& fake = world.registry.View(view);
+  fake.openStatus = MaybeFailure(in);
+  fake.countStatus = MaybeFailure(in);
+  const int count = in.ConsumeIntegralInRange(0, 6);
+  for (int i = 0; i < count; ++i) {
+    FakeEntry entry;
+    entry.name = Name(in);
+    entry.enumerateStatus = MaybeFailure(in);
+    entry.openStatus = MaybeFailure(in);
+    entry.queryStatus = MaybeFailure(in);
+    const std::wstring text = Text(in, 600);
+    switch (in.ConsumeIntegralInRange(0, 4)) {
+      case 0: break;  // no UninstallString
+      case 1: entry.uninstallString = Utf16Bytes(text); break;
+      case 2: entry.uninstallString = Utf16Bytes(text, false); break;
+      case 3:
+        entry.uninstallString = Utf16Bytes(text, false);
+        entry.uninstallString->push_back(in.ConsumeIntegral<std::uint8_t>());
+        break;
+      default:
+        entry.uninstallString = Utf16Bytes(text + std::wstring(1, L'\0') + Text(in, 8));
+        break;
+    }
+    const std::wstring command = text + L" /S";
+    if (entry.uninstallString && entry.uninstallString->size() <= 1024)
+      world.commands[view == RegistryView::View32].push_back(command);
+
+    FakeChild child;
+    child.startStatus = MaybeFailure(in);
+    child.exitCode = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::uint32_t>();
+    child.leavesEntry = in.ConsumeIntegralInRange(0, 7) == 0;
+    child.waitError = in.ConsumeIntegralInRange(0, 15) == 0 ? 6 : kSuccess;
+    child.jobMs = in.ConsumeIntegralInRange(0, 7) == 0 ? 5000 : in.ConsumeIntegralInRange(0, 999);
+    child.waitResult = in.ConsumeIntegralInRange(0, 7) == 0 ? kWaitTimeout : kWaitObject0;
+    if (in.ConsumeIntegralInRange(0, 7) == 0) {
+      // An uninstaller that deletes other installations' entries.
+      const RegistryView other = in.ConsumeBool() ? RegistryView::View64 : RegistryView::View32;
+      const std::size_t victim = in.ConsumeIntegral<std::uint8_t>();
+      FakeRegistry* registry = &world.registry;
+      child.onStart = [registry, other, victim] {
+        auto& entries = registry->View(other).entries;
+        if (victim < entries.size()) entries.erase(entries.begin() + victim);
+      };
+    }
+    world.processes.children.emplace(command, child);
+    fake.entries.push_back(entry);
+  }
+}
+
+// The detection lines a view must print, from the registry as it was before the run.
+std::string ExpectedDetection(const FakeView& view, RegistryView which) {
+  std::string lines;
+  if (view.openStatus != kSuccess || view.countStatus != kSuccess) return lines;
+  for (const FakeEntry& entry : view.entries) {
+    if (entry.enumerateStatus != kSuccess || entry.name.size() > 254) continue;
+    if (entry.name.find(kProductMarker) == std::wstring::npos) continue;
+    lines += ViewPrefix(which) + NarrowName(entry.name) + " is detected\n";
+  }
+  return lines;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // A failed expectation inside the fakes (a wrong access mask, say) is a crash for the fuzzer.
+  GTEST_FLAG_SET(break_on_failure, true);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider in(data, size);
+  World world;
+  static const wchar_t* const kSwitches[] = {L"detect", L"remove", L"Detect", L"", L"remove"};
+  const int switchPick = in.ConsumeIntegralInRange(0, 5);
+  world.processes.createJobStatus = MaybeFailure(in);
+  world.processes.startMs = in.ConsumeIntegralInRange(0, 1500);
+  MakeView(in, world, RegistryView::View64);
+  MakeView(in, world, RegistryView::View32);
+  const FakeView before64 = world.registry.view64;
+  const FakeView before32 = world.registry.view32;
+
+  FakeConsole console;
+  UninstallersRemoveTheirEntries(world.processes, world.registry);
+  Platform platform{world.registry, world.processes, console, 1000};
+  std::vector<const wchar_t*> argv = {L"gs-uninstall.exe"};
+  if (switchPick < 5) argv.push_back(kSwitches[switchPick]);
+  const Status status = RunTool(platform, static_cast<int>(argv.size()), argv.data());
+  const std::string& out = console.text;
+  Check(console.flushed == out.size(), "every line is out when the run ends");
+  Check(world.registry.openKeys == 0, "every key is closed");
+
+  if (switchPick == 2 || switchPick == 3) {
+    Check(out == "Invalid switch\nOperation failed with the error code : 4317", "bad switch output");
+    Check(status == kErrorInvalidOperation && world.registry.openCalls == 0, "bad switch runs nothing");
+    return 0;
+  }
+  const bool detectOnly = switchPick == 0;
+
+  const std::string detection = ExpectedDetection(before64, RegistryView::View64) +
+                                ExpectedDetection(before32, RegistryView::View32);
+  Check(out.compare(0, detection.size(), detection) == 0, "detection lines, in order, first");
+  if (detection.empty()) {
+    Check(out == "Ghostscript is not installed.\n" && status == kNotInstalled, "nothing found: -1");
+    Check(world.processes.commands.empty(), "nothing found: nothing run");
+    return 0;
+  }
+  Check(status != kNotInstalled, "-1 only when nothing was found");
+
+  // Every later line is a removal line naming an entry of its view; the 64-bit view's come first.
+  std::set<std::string> allowed[2];
+  const FakeView* before[2] = {&before64, &before32};
+  for (int v = 0; v < 2; ++v) {
+    const RegistryView view = v == 0 ? RegistryView::View64 : RegistryView::View32;
+    for (const FakeEntry& entry : before[v]->entries) {
+      const std::string name = ViewPrefix(view) + NarrowName(entry.name);
+      allowed[v].insert(name + " is uninstalled\n");
+      allowed[v].insert(name + (v == 0 ? " is failed to uninstall\n" : " is failed to uninstalled\n"));
+    }
+  }
+  bool failureLine = false;
+  int lastView = 0;
+  for (std::size_t at = detection.size(); at < out.size();) {
+    const std::size_t end = out.find('\n', at);
+    Check(end != std::string::npos, "every removal line ends with a line end");
+    const std::string line = out.substr(at, end + 1 - at);
+    at = end + 1;
+    Check(!detectOnly, "detect mode prints no removal line");
+    const int view = allowed[0].count(line) ? 0 : allowed[1].count(line) ? 1 : -1;
+    Check(view >= 0, "a removal line names an entry of its view");
+    Check(view >= lastView, "64-bit removal lines before 32-bit ones");
+    lastView = view;
+    failureLine = failureLine || line.find(" is failed to ") != std::string::npos;
+  }
+
+  for (const std::wstring& command : world.processes.commands) {
+    const bool recorded = std::count(world.commands[0].begin(), world.commands[0].end(), command) ||
+                          std::count(world.commands[1].begin(), world.commands[1].end(), command);
+    Check(recorded, "each command is a recorded value followed by \" /S\"");
+  }
+  if (detectOnly) Check(world.processes.commands.empty(), "detect mode runs nothing");
+
+  if (status == kSuccess) {
+    Check(!failureLine, "0 with a failure line");
+    Check(before64.openStatus == kSuccess && before32.openStatus == kSuccess,
+          "0 with a view that would not open");
+    // The first open of each entry key in a removal pass reads its value; a second one checks
+    // that the uninstaller removed it. A failed first open is a failure.
+    std::set<std::pair<std::wstring, std::uint32_t>> seen;
+    for (const FakeRegistry::OpenRecord& open : world.registry.opens) {
+      if (open.access != ValueAccess(RegistryView::View64) &&
+          open.access != ValueAccess(RegistryView::View32))
+        continue;
+      if (seen.insert({open.path, open.access}).second)
+        Check(open.status == kSuccess, "0 with an entry that would not open");
+    }
+  }
+  return 0;
+}

@@ -72,7 +72,8 @@ class ProcessApi {
 
   // CreateProcessW with no application name, `commandLine` (which the platform may change in
   // place), no security attributes, no inherited handles, `flags`, the caller's environment,
-  // `directory`, and a STARTUPINFOW that is zero but for its size. Returns 0, with `process`
+  // `directory`, and a STARTUPINFOW that is zero but for its size and STARTF_USESTDHANDLES (the
+  // child gets no standard handle of ours). Returns 0, with `process`
   // owning the child's handles, or the error code of the failed start.
   [[nodiscard]] virtual Status StartProcess(wchar_t* commandLine, std::uint32_t flags,
                                             const wchar_t* directory, OwnedProcess* process) = 0;

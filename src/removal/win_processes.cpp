@@ -4,10 +4,13 @@
 
 Status WinProcesses::StartProcess(wchar_t* commandLine, std::uint32_t flags,
                                   const wchar_t* directory, OwnedProcess* process) {
+  // The uninstaller gets no handle of ours, and none of our standard handles either: with no
+  // standard handles given, the platform may hand the child the parent's own (Wine does: the
+  // child could write into our output, which callers parse). It gets none at all.
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
   PROCESS_INFORMATION info = {};
-  // No handle is inherited: the uninstaller gets nothing of ours, not even our standard output.
   if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
                       &startup, &info))
     return static_cast<Status>(GetLastError());

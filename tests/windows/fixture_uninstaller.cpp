@@ -5,9 +5,15 @@
 //   --delete-key 64|32 NAME   delete its Uninstall entry NAME in that registry view
 //   --sleep MS         sleep before exiting
 //   --exit CODE        exit with CODE (decimal or 0x hex); 0 by default
+//   --chatter          write to its standard output and standard error, through the C runtime
+//                      and through the handles
+//   --try-handles      write to every small handle value but its own standard ones, as a
+//                      program would that expected to have inherited its parent's handles
+//   --crash            die of an access violation
 // Anything else (such as the silent switch "/S") is ignored.
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -59,6 +65,38 @@ int wmain(int argc, wchar_t** argv) {
       sleepMs = std::wcstoul(argv[++i], nullptr, 0);
     } else if (arg == L"--exit" && hasValue) {
       exitCode = std::wcstoul(argv[++i], nullptr, 0);
+    } else if (arg == L"--chatter") {
+      std::printf("uninstaller stdout\n");
+      std::fprintf(stderr, "uninstaller stderr\n");
+      std::fflush(stdout);
+      DWORD written = 0;
+      for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+        WriteFile(GetStdHandle(which), "uninstaller handle\n", 19, &written, nullptr);
+    } else if (arg == L"--try-handles") {
+      for (ULONG_PTR value = 4; value <= 4096; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        if (handle == GetStdHandle(STD_OUTPUT_HANDLE) || handle == GetStdHandle(STD_ERROR_HANDLE))
+          continue;
+        DWORD written = 0;
+        WriteFile(handle, "leak\n", 5, &written, nullptr);
+      }
+    } else if (arg == L"--list-handles" && !record.empty()) {
+      char line[128];
+      std::snprintf(line, sizeof(line), "std=%p %p %p\n", GetStdHandle(STD_INPUT_HANDLE),
+                    GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE));
+      Append(record, line);
+      for (ULONG_PTR value = 4; value <= 4096; value += 4) {
+        DWORD flags = 0;
+        if (!GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) continue;
+        std::snprintf(line, sizeof(line), "handle=%lu type=%lu flags=%lu\n",
+                      static_cast<unsigned long>(value),
+                      static_cast<unsigned long>(GetFileType(reinterpret_cast<HANDLE>(value))),
+                      static_cast<unsigned long>(flags));
+        Append(record, line);
+      }
+    } else if (arg == L"--crash") {
+      volatile int* volatile nowhere = nullptr;
+      *nowhere = 1;
     }
   }
   if (sleepMs != 0) Sleep(sleepMs);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <psapi.h>
+
 #include <cwchar>
 
 namespace {
@@ -27,6 +29,30 @@ std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
 std::wstring FixtureCommand(const std::wstring& arguments) {
   return Quoted(BuildDir() + L"\\fixture_uninstaller.exe") + L" " + arguments;
+}
+
+std::wstring SelfRemovingUninstaller(const std::wstring& record, RegistryView view,
+                                     const std::wstring& name, DWORD exitCode,
+                                     const std::wstring& extra) {
+  return FixtureCommand(L"--record " + Quoted(record) + L" --delete-key " +
+                        (view == RegistryView::View64 ? L"64 " : L"32 ") + Quoted(name) +
+                        L" --exit " + std::to_wstring(exitCode) + extra);
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+DWORD StartError(const std::wstring& commandLine) {
+  std::wstring writable = commandLine;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info))
+    return GetLastError();
+  TerminateProcess(info.hProcess, 0);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return 0;
 }
 
 std::wstring ScratchFile(const wchar_t* stem) {
@@ -88,6 +114,11 @@ ProcessResult RunProcess(const std::wstring& commandLine) {
   if (started) {
     EXPECT_EQ(WaitForSingleObject(info.hProcess, 120000), WAIT_OBJECT_0);
     GetExitCodeProcess(info.hProcess, &result.exitCode);
+    PROCESS_MEMORY_COUNTERS memory = {};
+    if (GetProcessMemoryInfo(info.hProcess, &memory, sizeof(memory))) {
+      result.peakWorkingSet = memory.PeakWorkingSetSize;
+      result.peakPrivate = memory.PeakPagefileUsage;
+    }
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
   }

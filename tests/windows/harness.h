@@ -17,6 +17,18 @@ std::wstring Quoted(const std::wstring& path);
 // The fixture uninstaller's quoted path followed by `arguments`.
 std::wstring FixtureCommand(const std::wstring& arguments);
 
+// The error code of a start that CreateProcessW itself refuses, or 0 if it starts.
+DWORD StartError(const std::wstring& commandLine);
+
+// A fixture uninstaller that records its start in `record`, deletes its own entry `name` in
+// `view`, and exits with `exitCode`; `extra` holds more fixture arguments.
+std::wstring SelfRemovingUninstaller(const std::wstring& record, RegistryView view,
+                                     const std::wstring& name, DWORD exitCode = 0,
+                                     const std::wstring& extra = L"");
+
+// `text` as narrow characters (for ASCII text).
+std::string Narrow(const std::wstring& text);
+
 // A fresh file name in the temporary folder; the file does not exist.
 std::wstring ScratchFile(const wchar_t* stem);
 
@@ -30,6 +42,8 @@ struct ProcessResult {
   std::string output;  // standard output, byte for byte
   std::string errors;  // standard error
   DWORD exitCode = 0;  // all 32 bits
+  SIZE_T peakWorkingSet = 0;  // bytes
+  SIZE_T peakPrivate = 0;     // bytes
 };
 
 // Runs `commandLine` with standard output and standard error sent to files, waits for it to end,

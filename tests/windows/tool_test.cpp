@@ -15,15 +15,11 @@ class ToolTest : public ::testing::Test {
   // with `exitCode`.
   std::wstring Uninstaller(RegistryView view, const std::wstring& name, DWORD exitCode = 0,
                            const std::wstring& extra = L"") {
-    return FixtureCommand(L"--record " + Quoted(record_) + L" --delete-key " +
-                          (view == k64 ? L"64 " : L"32 ") + Quoted(name) + L" --exit " +
-                          std::to_wstring(exitCode) + extra);
+    return SelfRemovingUninstaller(record_, view, name, exitCode, extra);
   }
 
   // The command lines the fixtures were started with, in order.
   std::vector<std::string> Commands() const { return RecordedLines(record_, "cmd="); }
-
-  std::string Narrow(const std::wstring& text) const { return std::string(text.begin(), text.end()); }
 
   void TearDown() override { DeleteFileW(record_.c_str()); }
 

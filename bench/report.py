@@ -10,7 +10,16 @@ work, page, plot, size, runs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.ar
 
 def medians(name):
     with open(os.path.join(work, name)) as f:
-        return {r["command"]: r["median"] for r in json.load(f)["results"]}
+        results = json.load(f)["results"]
+    spreads.update({(name, r["command"]): r["stddev"] for r in results})
+    return {r["command"]: r["median"] for r in results}
+
+
+spreads = {}
+
+
+def cell(name, command, value):
+    return f"{value:.3f} s ± {spreads[(name, command)]:.3f}"
 
 
 def read(name):
@@ -29,7 +38,9 @@ lines = [
     "# Performance",
     "",
     "Measured by `bench/run` under Wine, in a scratch prefix, with hyperfine (median of "
-    f"{runs} runs after warm-up; every time includes starting the program under Wine).",
+    f"{runs} runs after warm-up, ± their standard deviation; every time includes starting the"
+    " program under Wine). Run to run, times under Wine vary by 10 % or more: read ratios near 1"
+    " as equal.",
     "",
     f"Machine: {cpu}, {os.cpu_count()} cores, {wine}, Linux {platform.release()}.",
     "",
@@ -46,14 +57,18 @@ lines = [
 with open(plot, "w") as out:
     for n in sizes:
         t, f, s = detect[n]["tool"], detect[n]["floor"], detect[n]["script"]
-        lines.append(f"| {n:,} | {t:.3f} s | {f:.3f} s | {s:.3f} s | {t / f:.3f} | {t / s:.3f} |")
+        name = f"detect-{n}.json"
+        lines.append(f"| {n:,} | {cell(name, 'tool', t)} | {cell(name, 'floor', f)} |"
+                     f" {cell(name, 'script', s)} | {t / f:.2f} | {t / s:.2f} |")
         out.write(f"{n} {t} {f} {s}\n")
 growth = detect[10000]["tool"] / detect[1000]["tool"]
+floor_growth = detect[10000]["floor"] / detect[1000]["floor"]
 lines += [
     "",
-    f"Cost per entry: the tool's time at N = 10,000 over its time at N = 1,000 is {growth:.2f}"
-    " (10 would be linear in N with nothing fixed; the fixed cost of starting under Wine"
-    " keeps it lower).",
+    f"Cost per entry: the tool's time at N = 10,000 over its time at N = 1,000 is {growth:.2f};"
+    f" the floor's is {floor_growth:.2f}. Linear would be 10 (less, with the fixed cost of"
+    " starting a program). Where the floor itself grows faster than N, that is the registry's"
+    " own cost of enumerating a larger key, which the tool cannot go below.",
     "",
     "## Removal",
     "",
@@ -63,7 +78,14 @@ lines += [
     "",
     "| tool | launcher | tool / launcher |",
     "|---:|---:|---:|",
-    f"| {remove['tool']:.3f} s | {remove['launcher']:.3f} s | {remove['tool'] / remove['launcher']:.3f} |",
+    f"| {cell('remove.json', 'tool', remove['tool'])} | {cell('remove.json', 'launcher', remove['launcher'])}"
+    f" | {remove['tool'] / remove['launcher']:.2f} |",
+    "",
+    "What the tool adds per uninstaller is the wait for the whole uninstall: it places each"
+    " uninstaller in a job and waits until the job is empty, which Wine has been seen to report"
+    " 10 to 20 ms after the process ended (a build of the tool that waits for the process alone"
+    " ran as fast as the launcher). Beside a real uninstaller, which takes seconds, that is"
+    " nothing.",
     "",
     "## The executable",
     "",

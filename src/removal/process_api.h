@@ -17,51 +17,46 @@ inline constexpr std::uint32_t kJobMessageActiveProcessZero = 4;  // JOB_OBJECT_
 
 class ProcessApi;
 
-// Owns a job object and the completion port that receives its messages; closes both. Closing
-// them does not stop the processes in the job. Move-only.
-class OwnedJob {
+// Owns two handles of the process API and closes the first, then the second. Move-only.
+class OwnedHandles {
  public:
-  OwnedJob() = default;
-  OwnedJob(ProcessApi* processes, ProcessHandle job, ProcessHandle port)
-      : processes_(processes), job_(job), port_(port) {}
-  OwnedJob(OwnedJob&& other) noexcept { *this = static_cast<OwnedJob&&>(other); }
-  OwnedJob& operator=(OwnedJob&& other) noexcept;
-  OwnedJob(const OwnedJob&) = delete;
-  OwnedJob& operator=(const OwnedJob&) = delete;
-  ~OwnedJob() { Close(); }
+  OwnedHandles() = default;
+  OwnedHandles(ProcessApi* processes, ProcessHandle first, ProcessHandle second)
+      : processes_(processes), first_(first), second_(second) {}
+  OwnedHandles(OwnedHandles&& other) noexcept { *this = static_cast<OwnedHandles&&>(other); }
+  OwnedHandles& operator=(OwnedHandles&& other) noexcept;
+  OwnedHandles(const OwnedHandles&) = delete;
+  OwnedHandles& operator=(const OwnedHandles&) = delete;
+  ~OwnedHandles() { Close(); }
 
-  ProcessHandle Job() const { return job_; }
-  ProcessHandle Port() const { return port_; }
   void Close();
 
- private:
+ protected:
   ProcessApi* processes_ = nullptr;
-  ProcessHandle job_ = nullptr;
-  ProcessHandle port_ = nullptr;
+  ProcessHandle first_ = nullptr;
+  ProcessHandle second_ = nullptr;
 };
 
-// Owns the two handles of a started child and closes the thread handle, then the process handle.
-// Closing them does not stop the child. Move-only.
-class OwnedProcess {
+// A started child's handles: the thread handle is closed first, then the process handle.
+// Closing them does not stop the child.
+class OwnedProcess : public OwnedHandles {
  public:
   OwnedProcess() = default;
   OwnedProcess(ProcessApi* processes, ProcessHandle process, ProcessHandle thread)
-      : processes_(processes), process_(process), thread_(thread) {}
-  OwnedProcess(OwnedProcess&& other) noexcept { *this = static_cast<OwnedProcess&&>(other); }
-  OwnedProcess& operator=(OwnedProcess&& other) noexcept;
-  OwnedProcess(const OwnedProcess&) = delete;
-  OwnedProcess& operator=(const OwnedProcess&) = delete;
-  ~OwnedProcess() { Close(); }
+      : OwnedHandles(processes, thread, process) {}
+  ProcessHandle Process() const { return second_; }
+  ProcessHandle Thread() const { return first_; }
+};
 
-  ProcessHandle Process() const { return process_; }
-  ProcessHandle Thread() const { return thread_; }
-
- private:
-  void Close();
-
-  ProcessApi* processes_ = nullptr;
-  ProcessHandle process_ = nullptr;
-  ProcessHandle thread_ = nullptr;
+// A job object and the completion port that receives its messages. Closing them does not stop
+// the processes in the job.
+class OwnedJob : public OwnedHandles {
+ public:
+  OwnedJob() = default;
+  OwnedJob(ProcessApi* processes, ProcessHandle job, ProcessHandle port)
+      : OwnedHandles(processes, job, port) {}
+  ProcessHandle Job() const { return first_; }
+  ProcessHandle Port() const { return second_; }
 };
 
 // The process operations the launch uses. WinProcesses calls Windows; the unit tests put a fake
@@ -111,48 +106,25 @@ class ProcessApi {
   virtual void CloseHandle(ProcessHandle handle) = 0;
 };
 
-inline OwnedJob& OwnedJob::operator=(OwnedJob&& other) noexcept {
+inline OwnedHandles& OwnedHandles::operator=(OwnedHandles&& other) noexcept {
   if (this != &other) {
     Close();
     processes_ = other.processes_;
-    job_ = other.job_;
-    port_ = other.port_;
+    first_ = other.first_;
+    second_ = other.second_;
     other.processes_ = nullptr;
-    other.job_ = nullptr;
-    other.port_ = nullptr;
+    other.first_ = nullptr;
+    other.second_ = nullptr;
   }
   return *this;
 }
 
-inline void OwnedJob::Close() {
+inline void OwnedHandles::Close() {
   if (processes_ != nullptr) {
-    if (job_ != nullptr) processes_->CloseHandle(job_);
-    if (port_ != nullptr) processes_->CloseHandle(port_);
+    if (first_ != nullptr) processes_->CloseHandle(first_);
+    if (second_ != nullptr) processes_->CloseHandle(second_);
   }
   processes_ = nullptr;
-  job_ = nullptr;
-  port_ = nullptr;
-}
-
-inline OwnedProcess& OwnedProcess::operator=(OwnedProcess&& other) noexcept {
-  if (this != &other) {
-    Close();
-    processes_ = other.processes_;
-    process_ = other.process_;
-    thread_ = other.thread_;
-    other.processes_ = nullptr;
-    other.process_ = nullptr;
-    other.thread_ = nullptr;
-  }
-  return *this;
-}
-
-inline void OwnedProcess::Close() {
-  if (processes_ != nullptr) {
-    if (thread_ != nullptr) processes_->CloseHandle(thread_);
-    if (process_ != nullptr) processes_->CloseHandle(process_);
-  }
-  processes_ = nullptr;
-  process_ = nullptr;
-  thread_ = nullptr;
+  first_ = nullptr;
+  second_ = nullptr;
 }

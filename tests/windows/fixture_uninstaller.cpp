@@ -80,20 +80,6 @@ int wmain(int argc, wchar_t** argv) {
         DWORD written = 0;
         WriteFile(handle, "leak\n", 5, &written, nullptr);
       }
-    } else if (arg == L"--list-handles" && !record.empty()) {
-      char line[128];
-      std::snprintf(line, sizeof(line), "std=%p %p %p\n", GetStdHandle(STD_INPUT_HANDLE),
-                    GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE));
-      Append(record, line);
-      for (ULONG_PTR value = 4; value <= 4096; value += 4) {
-        DWORD flags = 0;
-        if (!GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) continue;
-        std::snprintf(line, sizeof(line), "handle=%lu type=%lu flags=%lu\n",
-                      static_cast<unsigned long>(value),
-                      static_cast<unsigned long>(GetFileType(reinterpret_cast<HANDLE>(value))),
-                      static_cast<unsigned long>(flags));
-        Append(record, line);
-      }
     } else if (arg == L"--crash") {
       volatile int* volatile nowhere = nullptr;
       *nowhere = 1;

@@ -41,6 +41,17 @@ std::wstring SelfRemovingUninstaller(const std::wstring& record, RegistryView vi
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
+void ExpectStillRunningAndEnd(const std::wstring& record) {
+  const std::vector<std::string> pids = RecordedLines(record, "pid=");
+  ASSERT_FALSE(pids.empty());
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(pids[0]));
+  ASSERT_NE(process, nullptr);
+  EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  TerminateProcess(process, 0);
+  WaitForSingleObject(process, 10000);
+  CloseHandle(process);
+}
+
 DWORD StartError(const std::wstring& commandLine) {
   std::wstring writable = commandLine;
   STARTUPINFOW startup = {};

@@ -29,6 +29,9 @@ std::wstring SelfRemovingUninstaller(const std::wstring& record, RegistryView vi
 // `text` as narrow characters (for ASCII text).
 std::string Narrow(const std::wstring& text);
 
+// Checks that the process recorded in `record` (its one "pid=" line) is still running, then ends it.
+void ExpectStillRunningAndEnd(const std::wstring& record);
+
 // A fresh file name in the temporary folder; the file does not exist.
 std::wstring ScratchFile(const wchar_t* stem);
 

@@ -64,14 +64,7 @@ TEST(RealLaunch, ChildThatOutlastsTheLimitIsLeftRunning) {
   EXPECT_GE(elapsed, 1400u);
   EXPECT_LT(elapsed, 15000u);
 
-  const std::vector<std::string> pids = RecordedLines(record, "pid=");
-  ASSERT_EQ(pids.size(), 1u);
-  HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(pids[0]));
-  ASSERT_NE(child, nullptr);
-  EXPECT_EQ(WaitForSingleObject(child, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  TerminateProcess(child, 0);
-  WaitForSingleObject(child, 10000);
-  CloseHandle(child);
+  ExpectStillRunningAndEnd(record);
   DeleteFileW(record.c_str());
 }
 

@@ -30,13 +30,15 @@ Status ReadUninstallString(RegistryApi& registry, const OwnedKey& entryKey, std:
   return kSuccess;
 }
 
-}  // namespace
-
+// The command line that runs `uninstallString` silently: the recorded text, then " /S", with
+// no quotes added or removed.
 std::wstring SilentCommand(std::wstring_view uninstallString) {
   std::wstring command(uninstallString);
   command += L" /S";
   return command;
 }
+
+}  // namespace
 
 std::wstring ValueText(const std::uint8_t* data, std::uint32_t size) {
   std::wstring text;

@@ -8,9 +8,6 @@
 // or the error of opening the Uninstall key.
 [[nodiscard]] Status RemoveInView(Platform& platform, RegistryView view);
 
-// The command line that runs `uninstallString` silently: the recorded text, then " /S".
-std::wstring SilentCommand(std::wstring_view uninstallString);
-
 // The characters of a value as the registry returned them: `size` bytes of UTF-16 data, taken up
 // to the first terminator or the last whole character, whatever the value's type.
 std::wstring ValueText(const std::uint8_t* data, std::uint32_t size);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <psapi.h>
-
 #include <cwchar>
 
 namespace {
@@ -125,11 +123,6 @@ ProcessResult RunProcess(const std::wstring& commandLine) {
   if (started) {
     EXPECT_EQ(WaitForSingleObject(info.hProcess, 120000), WAIT_OBJECT_0);
     GetExitCodeProcess(info.hProcess, &result.exitCode);
-    PROCESS_MEMORY_COUNTERS memory = {};
-    if (GetProcessMemoryInfo(info.hProcess, &memory, sizeof(memory))) {
-      result.peakWorkingSet = memory.PeakWorkingSetSize;
-      result.peakPrivate = memory.PeakPagefileUsage;
-    }
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
   }

@@ -45,8 +45,6 @@ struct ProcessResult {
   std::string output;  // standard output, byte for byte
   std::string errors;  // standard error
   DWORD exitCode = 0;  // all 32 bits
-  SIZE_T peakWorkingSet = 0;  // bytes
-  SIZE_T peakPrivate = 0;     // bytes
 };
 
 // Runs `commandLine` with standard output and standard error sent to files, waits for it to end,

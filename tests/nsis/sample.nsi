@@ -6,8 +6,12 @@
 ;
 ; Defines: NAME (the entry's subkey name), VIEW (64 or 32: the registry view of the entry),
 ;          DIR (folder under Program Files), LOG, MS, PAYLOAD (a file to install), OUTFILE,
+;          TARGET (the processor and character set, x86-unicode or amd64-unicode),
 ;          ABORT (when defined, the uninstall aborts after "begin", leaving everything installed).
 Unicode true
+!ifdef TARGET
+Target ${TARGET}
+!endif
 Name "${NAME}"
 OutFile "${OUTFILE}"
 RequestExecutionLevel admin

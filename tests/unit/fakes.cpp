@@ -37,11 +37,19 @@ Status FakeRegistry::OpenKey(const std::wstring& path, std::uint32_t access, Own
 Status FakeRegistry::Open(const std::wstring& path, std::uint32_t access, OwnedKey* key) {
   FakeView* view = nullptr;
   bool forEntry = false;
+  // KEY_READ (0x20019) or KEY_QUERY_VALUE (0x1), with the view's flag: KEY_WOW64_64KEY for the
+  // 64-bit view; for the 32-bit view none in a 32-bit build, whose own view it is, and
+  // KEY_WOW64_32KEY in a 64-bit one.
+#if defined(_WIN64)
+  constexpr std::uint32_t kView32 = 0x200;
+#else
+  constexpr std::uint32_t kView32 = 0;
+#endif
   switch (access) {
-    case 0x20119: view = &view64; break;
-    case 0x20019: view = &view32; break;
-    case 0x101: view = &view64; forEntry = true; break;
-    case 0x1: view = &view32; forEntry = true; break;
+    case 0x20019 | 0x100: view = &view64; break;
+    case 0x20019 | kView32: view = &view32; break;
+    case 0x1 | 0x100: view = &view64; forEntry = true; break;
+    case 0x1 | kView32: view = &view32; forEntry = true; break;
     default:
       ADD_FAILURE() << "unexpected access mask 0x" << std::hex << access;
       return kErrorAccessDenied;

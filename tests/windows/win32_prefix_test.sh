@@ -5,6 +5,9 @@
 # Usage: win32_prefix_test.sh GS_UNINSTALL_EXE PREFIX_DIR
 set -u
 exe=$1
+source "$(dirname "$0")/../../scripts/wine-prefix"
+gsu_decide_builds
+[ "$GSU_RUN_X86" = 1 ] || { echo "skipped: a 32-bit prefix runs only 32-bit programs: $GSU_WHY_X86"; exit 77; }
 export WINEPREFIX=$2 WINEARCH=win32 WINEDEBUG=-all
 scratch=$(mktemp -d)
 trap 'wineserver -k >/dev/null 2>&1; rm -rf "$scratch"' EXIT

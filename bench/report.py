@@ -6,6 +6,7 @@ import subprocess
 import sys
 
 work, page, plot, size, runs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
+build, loader = sys.argv[6], sys.argv[7]
 
 
 def medians(name):
@@ -32,7 +33,7 @@ detect = {n: medians(f"detect-{n}.json") for n in sizes}
 remove = medians("remove.json")
 cpu = subprocess.run(["sh", "-c", "grep -m1 'model name' /proc/cpuinfo | cut -d: -f2"],
                      capture_output=True, text=True).stdout.strip()
-wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+wine = subprocess.run([loader, "--version"], capture_output=True, text=True).stdout.strip()
 
 lines = [
     "# Performance",
@@ -43,6 +44,8 @@ lines = [
     " as equal.",
     "",
     f"Machine: {cpu}, {os.cpu_count()} cores, {wine}, Linux {platform.release()}.",
+    "",
+    f"Build measured: {build}.",
     "",
     "## Detection",
     "",
@@ -89,7 +92,7 @@ lines += [
     "",
     "## The executable",
     "",
-    f"- `gs-uninstall.exe`: {size:,} bytes.",
+    f"- `gs-uninstall.exe` as measured: {size:,} bytes.",
     f"- Peak resident memory of the whole Wine process for `detect` at N = 10,000 per view:"
     f" {int(read('peak-tool')):,} KiB (the floor's: {int(read('peak-floor')):,} KiB).",
     "",

@@ -7,6 +7,11 @@ std::string NarrowName(std::wstring_view name) {
   narrow.reserve(name.size());
   for (std::size_t i = 0; i < name.size(); ++i) {
     const auto unit = static_cast<std::uint32_t>(name[i]);
+    // A control character (a line feed, say) would let a name print a line of its own.
+    if (unit < 0x20) {
+      narrow.push_back('?');
+      continue;
+    }
     if (unit <= 0xFF) {
       narrow.push_back(static_cast<char>(unit));
       continue;

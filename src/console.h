@@ -15,7 +15,8 @@ class Console {
   virtual void Flush() = 0;
 };
 
-// The narrow text of a registry name: a character from U+0000 to U+00FF becomes the byte of the
-// same value, as the C runtime writes wide text in its default locale; any other character
-// (a surrogate pair counts as one) becomes "?", and the rest of the name follows.
+// The narrow text of a registry name: a character from U+0020 to U+00FF becomes the byte of the
+// same value, as the C runtime writes wide text in its default locale; a control character below
+// U+0020 (so that a name is always one line) and any character beyond U+00FF (a surrogate pair
+// counts as one) becomes "?", and the rest of the name follows.
 std::string NarrowName(std::wstring_view name);

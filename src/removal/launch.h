@@ -1,15 +1,32 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "removal/process_api.h"
 
 // How long the tool waits for one uninstaller before it moves on: ten minutes.
 inline constexpr std::uint32_t kUninstallWaitMs = 600000;
 
-// Runs `commandLine` (writable and terminated; the platform may change it) without a window, in
-// "C:\", and waits, at most `waitMs` from the start, until it and every process it started have
-// ended. Returns the exit code of the process it started, kWaitTimeout when the wait ran out
-// (everything is left running), or the error code of a failed start or wait.
-[[nodiscard]] Status RunUninstaller(ProcessApi& processes, wchar_t* commandLine,
+// The program to start for a recorded `uninstallString`, found only where the value says, so that
+// no program planted on the way can run in its place:
+// - A quoted path with a folder: "" (the platform reads it from the command line, exactly).
+// - Unquoted: the first prefix of the value (after any leading blanks) that ends in ".exe", in any
+//   letter case, right before a space, a tab or the end. A path with a folder is that exact file,
+//   whether or not it exists; never a shorter prefix that ends at a space.
+// - A name without a folder (quoted or not; ".exe" added when it has no extension): that file in
+//   the system folder, else in the Windows folder; never in the tool's own or current folder or
+//   on PATH. In neither: kErrorFileNotFound, and nothing is to run.
+// - Anything else (an unquoted path with a folder and no ".exe" before a blank): "", as above.
+// Returns 0 with `program` set ("" or the program's path), or kErrorFileNotFound.
+[[nodiscard]] Status ChooseProgram(ProcessApi& processes, std::wstring_view uninstallString,
+                                   std::wstring* program);
+
+// Runs `uninstallString` followed by " /S", the recorded text with no quotes added or removed, as
+// the command line of the program ChooseProgram names, without a window, in "C:\", and waits, at
+// most `waitMs` from the start, until it and every process it started have ended. Returns the exit
+// code of the process it started, kWaitTimeout when the wait ran out (everything is left running),
+// or the error code of a failed choice, start or wait.
+[[nodiscard]] Status RunUninstaller(ProcessApi& processes, std::wstring_view uninstallString,
                                     std::uint32_t waitMs);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "status.h"
 
@@ -65,13 +66,22 @@ class ProcessApi {
  public:
   virtual ~ProcessApi() = default;
 
-  // CreateProcessW with no application name, `commandLine` (which the platform may change in
-  // place), no security attributes, no inherited handles, `flags`, the caller's environment,
-  // `directory`, and a STARTUPINFOW that is zero but for its size and STARTF_USESTDHANDLES (the
-  // child gets no standard handle of ours). Returns 0, with `process`
-  // owning the child's handles, or the error code of the failed start.
-  [[nodiscard]] virtual Status StartProcess(wchar_t* commandLine, std::uint32_t flags,
-                                            const wchar_t* directory, OwnedProcess* process) = 0;
+  // CreateProcessW with `application` (null: the platform takes the program from the command
+  // line), `commandLine` (which the platform may change in place), no security attributes, no
+  // inherited handles, `flags`, the caller's environment, `directory`, and a STARTUPINFOW that is
+  // zero but for its size and STARTF_USESTDHANDLES (the child gets no standard handle of ours).
+  // Returns 0, with `process` owning the child's handles, or the error code of the failed start.
+  [[nodiscard]] virtual Status StartProcess(const wchar_t* application, wchar_t* commandLine,
+                                            std::uint32_t flags, const wchar_t* directory,
+                                            OwnedProcess* process) = 0;
+
+  // Whether `path` names an existing file (a folder is not one).
+  virtual bool FileExists(const std::wstring& path) = 0;
+
+  // GetSystemDirectoryW and GetSystemWindowsDirectoryW: the system folder and the Windows folder
+  // shared by every user, without a trailing backslash; "" when the platform does not say.
+  virtual std::wstring SystemFolder() = 0;
+  virtual std::wstring WindowsFolder() = 0;
 
   // WaitForSingleObject on a process handle: kWaitObject0 once the process has ended, kWaitFailed
   // with `*error` set to the error code when the wait failed, anything else when it ran out.

@@ -30,14 +30,6 @@ Status ReadUninstallString(RegistryApi& registry, const OwnedKey& entryKey, std:
   return kSuccess;
 }
 
-// The command line that runs `uninstallString` silently: the recorded text, then " /S", with
-// no quotes added or removed.
-std::wstring SilentCommand(std::wstring_view uninstallString) {
-  std::wstring command(uninstallString);
-  command += L" /S";
-  return command;
-}
-
 }  // namespace
 
 std::wstring ValueText(const std::uint8_t* data, std::uint32_t size) {
@@ -71,10 +63,9 @@ Status RemoveInView(Platform& platform, RegistryView view) {
     if (ReadUninstallString(platform.registry, entryKey, &uninstallString) != kSuccess) continue;
     entryKey = OwnedKey();  // the uninstaller is about to delete it
 
-    std::wstring command = SilentCommand(uninstallString);
     // Every line so far must be out before an uninstaller that may run for minutes.
     platform.console.Flush();
-    Status result = RunUninstaller(platform.processes, command.data(), platform.uninstallWaitMs);
+    Status result = RunUninstaller(platform.processes, uninstallString, platform.uninstallWaitMs);
     // Exit code -1 would reach the caller as "not installed", the one status that reads as
     // nothing to do: it is a failed uninstall.
     if (result == kNotInstalled) result = kErrorInstallFailure;

@@ -2,8 +2,23 @@
 
 #include <windows.h>
 
-Status WinProcesses::StartProcess(wchar_t* commandLine, std::uint32_t flags,
-                                  const wchar_t* directory, OwnedProcess* process) {
+namespace {
+
+// A folder as GetSystemDirectoryW and its kin give it, or "" when the call fails.
+std::wstring Folder(UINT(WINAPI* get)(LPWSTR, UINT)) {
+  wchar_t path[MAX_PATH];
+  const UINT length = get(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return L"";
+  std::wstring folder(path, length);
+  if (folder.back() == L'\\') folder.pop_back();
+  return folder;
+}
+
+}  // namespace
+
+Status WinProcesses::StartProcess(const wchar_t* application, wchar_t* commandLine,
+                                  std::uint32_t flags, const wchar_t* directory,
+                                  OwnedProcess* process) {
   // The uninstaller gets no handle of ours, and none of our standard handles either: with no
   // standard handles given, the platform may hand the child the parent's own (Wine does: the
   // child could write into our output, which callers parse). It gets none at all.
@@ -11,12 +26,22 @@ Status WinProcesses::StartProcess(wchar_t* commandLine, std::uint32_t flags,
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
+  if (!CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
                       &startup, &info))
     return static_cast<Status>(GetLastError());
   *process = OwnedProcess(this, info.hProcess, info.hThread);
   return kSuccess;
 }
+
+bool WinProcesses::FileExists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::wstring WinProcesses::SystemFolder() { return Folder(GetSystemDirectoryW); }
+
+// The shared Windows folder: GetWindowsDirectoryW may give a folder of the user's own.
+std::wstring WinProcesses::WindowsFolder() { return Folder(GetSystemWindowsDirectoryW); }
 
 std::uint32_t WinProcesses::WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                            Status* error) {

@@ -5,8 +5,11 @@
 // The process operations on Windows processes.
 class WinProcesses final : public ProcessApi {
  public:
-  Status StartProcess(wchar_t* commandLine, std::uint32_t flags, const wchar_t* directory,
-                      OwnedProcess* process) override;
+  Status StartProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t flags,
+                      const wchar_t* directory, OwnedProcess* process) override;
+  bool FileExists(const std::wstring& path) override;
+  std::wstring SystemFolder() override;
+  std::wstring WindowsFolder() override;
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                Status* error) override;
   Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;

@@ -10,7 +10,7 @@ struct NarrowCase {
 };
 
 // A name must never be cut short: what the narrow text lacks becomes "?", the rest follows.
-TEST(NarrowName, KeepsLatin1AndReplacesTheRestCharacterByCharacter) {
+TEST(NarrowName, KeepsPrintableLatin1AndReplacesTheRestCharacterByCharacter) {
   const NarrowCase cases[] = {
       {L"GPL Ghostscript 10.02.1", "GPL Ghostscript 10.02.1"},
       {L"", ""},
@@ -21,6 +21,10 @@ TEST(NarrowName, KeepsLatin1AndReplacesTheRestCharacterByCharacter) {
       {L"GPL Ghostscript \xD83D\xDE00!", "GPL Ghostscript ?!"},
       {L"GPL Ghostscript \xD83D", "GPL Ghostscript ?"},
       {L"\xDE00 GPL Ghostscript", "? GPL Ghostscript"},
+      // A control character is "?" too: a name can never end its line and print one of its own.
+      {L"GPL Ghostscript 10\nGPL Ghostscript 11 is uninstalled",
+       "GPL Ghostscript 10?GPL Ghostscript 11 is uninstalled"},
+      {L"GPL\r\tGhostscript\x1f\x7f\x20", "GPL??Ghostscript?\x7f "},
   };
   for (const NarrowCase& c : cases) EXPECT_EQ(NarrowName(c.name), c.expected) << c.expected;
 }

@@ -134,11 +134,13 @@ namespace {
 constexpr std::size_t kJobBase = 1000000;
 }
 
-Status FakeProcesses::StartProcess(wchar_t* commandLine, std::uint32_t startFlags,
-                                   const wchar_t* directory, OwnedProcess* process) {
+Status FakeProcesses::StartProcess(const wchar_t* application, wchar_t* commandLine,
+                                   std::uint32_t startFlags, const wchar_t* directory,
+                                   OwnedProcess* process) {
   if (beforeStart) beforeStart();
   events.push_back("start");
   commands.emplace_back(commandLine);
+  applications.emplace_back(application == nullptr ? L"" : application);
   flags.push_back(startFlags);
   directories.emplace_back(directory);
   now += startMs;
@@ -164,6 +166,11 @@ std::string FakeProcesses::Name(ProcessHandle handle) const {
 FakeProcesses::Started& FakeProcesses::Child(ProcessHandle process) {
   EXPECT_EQ(Name(process).rfind("process", 0), 0u) << "not a process handle: " << Name(process);
   return started_.at(IndexOf(process) / 3);
+}
+
+bool FakeProcesses::FileExists(const std::wstring& path) {
+  fileChecks.push_back(path);
+  return !files || files->count(path) != 0;
 }
 
 std::uint32_t FakeProcesses::WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,7 +88,12 @@ struct FakeChild {
 class FakeProcesses final : public ProcessApi {
  public:
   std::map<std::wstring, FakeChild> children;
-  std::vector<std::wstring> commands;  // every start attempted, in order
+  std::vector<std::wstring> commands;      // every start attempted, in order
+  std::vector<std::wstring> applications;  // the program handed to each, "" for none
+  std::optional<std::set<std::wstring>> files;  // the files that exist; none: every file does
+  std::vector<std::wstring> fileChecks;         // every path asked about, in order
+  std::wstring systemFolder = L"C:\\Windows\\system32";
+  std::wstring windowsFolder = L"C:\\Windows";
   std::vector<std::uint32_t> flags;
   std::vector<std::wstring> directories;
   std::vector<std::uint32_t> waitLimits;  // of process and job waits
@@ -100,8 +106,11 @@ class FakeProcesses final : public ProcessApi {
   std::uint64_t now = 5000;
   std::uint64_t startMs = 0;  // how long a start takes on the clock
 
-  Status StartProcess(wchar_t* commandLine, std::uint32_t flags, const wchar_t* directory,
-                      OwnedProcess* process) override;
+  Status StartProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t flags,
+                      const wchar_t* directory, OwnedProcess* process) override;
+  bool FileExists(const std::wstring& path) override;
+  std::wstring SystemFolder() override { return systemFolder; }
+  std::wstring WindowsFolder() override { return windowsFolder; }
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                Status* error) override;
   Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;

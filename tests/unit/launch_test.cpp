@@ -6,8 +6,7 @@
 namespace {
 
 Status Launch(FakeProcesses& processes, std::uint32_t waitMs = 1000) {
-  std::wstring command = L"u.exe /S";
-  return RunUninstaller(processes, command.data(), waitMs);
+  return RunUninstaller(processes, L"u.exe", waitMs);
 }
 
 struct LaunchCase {
@@ -27,6 +26,72 @@ FakeChild Failing(Status FakeChild::*field, Status error) {
   FakeChild child;
   child.*field = error;
   return child;
+}
+
+struct ProgramCase {
+  const wchar_t* value;
+  std::set<std::wstring> files;  // what exists on the fake machine
+  const wchar_t* program;        // handed to the start; "" leaves it to the platform
+  Status status = kSuccess;      // nonzero: nothing starts
+};
+
+// The program that starts is the one the value names, found only where it says: an unquoted path
+// is never cut short at a space, and a bare name comes only from the system or Windows folder.
+// Whatever runs gets the recorded value followed by " /S" as its command line.
+TEST(RunUninstaller, RunsOnlyTheProgramTheValueNames) {
+  const std::wstring real = L"C:\\Tools\\My Apps\\uninst.exe";
+  const std::wstring planted = L"C:\\Tools\\My.exe";
+  const std::wstring gs = L"C:\\Program Files\\gs\\uninstgs.exe";
+  const std::wstring msiexec = L"C:\\Windows\\system32\\MsiExec.exe";
+  const ProgramCase cases[] = {
+      {L"\"C:\\Program Files\\gs\\uninstgs.exe\" /x", {}, L""},
+      {L"C:\\Tools\\My Apps\\uninst.exe REAL 0 0", {real, planted}, real.c_str()},
+      {L"C:\\Tools\\My Apps\\uninst.exe", {planted}, real.c_str()},  // missing: the start fails
+      {L"\t C:\\Tools\\My Apps\\uninst.exe", {real, planted}, real.c_str()},
+      {L"C:\\Program Files\\gs\\uninstgs.exe \"C:\\Program Files\\gs\\gs8.64\\uninstal.txt\"",
+       {gs, L"C:\\Program.exe"}, gs.c_str()},
+      {L"C:\\Tools\\My Apps\\UNINST.Exe\t/x", {}, L"C:\\Tools\\My Apps\\UNINST.Exe"},
+      {L"C:\\My.exe Apps\\uninst.exe", {}, L"C:\\My.exe"},  // the first prefix
+      {L"C:\\a b\\setup.exe.bak\\u.exe /x", {}, L"C:\\a b\\setup.exe.bak\\u.exe"},
+      {L"gs\\uninst.exe /x", {}, L"gs\\uninst.exe"},
+      // Bare names: the system folder, then the Windows folder, and nowhere else.
+      {L"MsiExec.exe /X{0000-1111}", {msiexec, L"C:\\Windows\\MsiExec.exe"}, msiexec.c_str()},
+      {L"notepad.exe", {L"C:\\Windows\\notepad.exe"}, L"C:\\Windows\\notepad.exe"},
+      {L"\"MsiExec.exe\" /x", {msiexec}, msiexec.c_str()},
+      {L"msiexec /x", {L"C:\\Windows\\system32\\msiexec.exe"}, L"C:\\Windows\\system32\\msiexec.exe"},
+      {L"bareuninst.exe /x", {L"C:\\gs-uninstall\\bareuninst.exe"}, L"", kErrorFileNotFound},
+      {L"My Uninstaller.exe /x", {}, L"", kErrorFileNotFound},
+      // Anything else is left to the platform, as before.
+      {L"C:\\gs\\uninst /x", {}, L""},
+      {L"C:\\Program Files\\gs\\uninst.bat /x", {}, L""},
+      {L"", {}, L""},
+  };
+  for (const ProgramCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.value)));
+    FakeProcesses processes;
+    processes.files = c.files;
+    EXPECT_EQ(RunUninstaller(processes, c.value, 1000), c.status);
+    if (c.status != kSuccess) {
+      EXPECT_TRUE(processes.commands.empty());
+      continue;
+    }
+    EXPECT_EQ(processes.applications, std::vector<std::wstring>{c.program});
+    EXPECT_EQ(processes.commands, std::vector<std::wstring>{c.value + std::wstring(L" /S")});
+  }
+
+  // A bare name is looked for in those two folders alone; a folder the platform does not give is
+  // not looked in.
+  FakeProcesses processes;
+  processes.files.emplace();
+  processes.systemFolder = L"";
+  EXPECT_EQ(RunUninstaller(processes, L"bare /x", 1000), kErrorFileNotFound);
+  EXPECT_EQ(processes.fileChecks, std::vector<std::wstring>{L"C:\\Windows\\bare.exe"});
+  processes.systemFolder = L"C:\\Windows\\system32";
+  processes.fileChecks.clear();
+  std::wstring program;
+  EXPECT_EQ(ChooseProgram(processes, L"bare.exe", &program), kErrorFileNotFound);
+  EXPECT_EQ(processes.fileChecks, (std::vector<std::wstring>{L"C:\\Windows\\system32\\bare.exe",
+                                                             L"C:\\Windows\\bare.exe"}));
 }
 
 // Outcomes of a launch whose child, with everything it starts, runs in a job.

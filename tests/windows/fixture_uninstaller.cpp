@@ -1,6 +1,6 @@
 // A stand-in uninstaller for the tests. It understands, in any order:
-//   --record FILE      append "cmd=<its command line>", "cwd=<its working directory>" and
-//                      "pid=<its process id>" to FILE (UTF-8)
+//   --record FILE      append "cmd=<its command line>", "cwd=<its working directory>",
+//                      "pid=<its process id>" and "exe=<its own path>" to FILE (UTF-8)
 //   --lock FILE        hold FILE open while it runs; if another holder exists, record "overlap"
 //   --delete-key 64|32 NAME   delete its Uninstall entry NAME in that registry view
 //   --sleep MS         sleep before exiting
@@ -50,8 +50,10 @@ int wmain(int argc, wchar_t** argv) {
       record = argv[++i];
       wchar_t cwd[MAX_PATH] = {};
       GetCurrentDirectoryW(MAX_PATH, cwd);
+      wchar_t exe[MAX_PATH] = {};
+      GetModuleFileNameW(nullptr, exe, MAX_PATH);
       Append(record, "cmd=" + Utf8(GetCommandLineW()) + "\ncwd=" + Utf8(cwd) + "\npid=" +
-                         std::to_string(GetCurrentProcessId()) + "\n");
+                         std::to_string(GetCurrentProcessId()) + "\nexe=" + Utf8(exe) + "\n");
     } else if (arg == L"--lock" && hasValue) {
       lock = CreateFileW(argv[++i], GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_FLAG_DELETE_ON_CLOSE, nullptr);

@@ -50,12 +50,12 @@ void ExpectStillRunningAndEnd(const std::wstring& record) {
   CloseHandle(process);
 }
 
-DWORD StartError(const std::wstring& commandLine) {
+DWORD StartError(const std::wstring& commandLine, const std::wstring& application) {
   std::wstring writable = commandLine;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &info))
     return GetLastError();
   TerminateProcess(info.hProcess, 0);

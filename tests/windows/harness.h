@@ -17,8 +17,9 @@ std::wstring Quoted(const std::wstring& path);
 // The fixture uninstaller's quoted path followed by `arguments`.
 std::wstring FixtureCommand(const std::wstring& arguments);
 
-// The error code of a start that CreateProcessW itself refuses, or 0 if it starts.
-DWORD StartError(const std::wstring& commandLine);
+// The error code of a start that CreateProcessW itself refuses, or 0 if it starts; `application`
+// is the program to start, or "" to leave it to the command line.
+DWORD StartError(const std::wstring& commandLine, const std::wstring& application = L"");
 
 // A fixture uninstaller that records its start in `record`, deletes its own entry `name` in
 // `view`, and exits with `exitCode`; `extra` holds more fixture arguments.

@@ -141,7 +141,8 @@ TEST_F(HostileTest, WritesNothingToTheRegistry) {
   EXPECT_EQ(RunTool(L"detect").exitCode, 0u);
   EXPECT_EQ(Differences(before, Snapshot()), std::vector<std::string>{});
 
-  EXPECT_EQ(RunTool(L"").exitCode, StartError(L"C:\\no\\such\\uninstaller.exe /S"));
+  EXPECT_EQ(RunTool(L"").exitCode, StartError(L"C:\\no\\such\\uninstaller.exe /S",
+                                                   L"C:\\no\\such\\uninstaller.exe"));
   auto expected = before;
   const std::wstring uninstall = L"\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   expected.erase(L"64:\\Software" + uninstall + L"GPL Ghostscript A");
@@ -206,6 +207,77 @@ TEST_F(HostileTest, UninstallerThatDeletesOtherEntries) {
             "GPL Ghostscript A is uninstalled\r\n");
   EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(RecordedLines(record_, "cmd=").size(), 1u);
+}
+
+// Copies of the fixture uninstaller at the paths a test names, removed again at its end.
+class PlantedPrograms {
+ public:
+  ~PlantedPrograms() {
+    for (auto file = files_.rbegin(); file != files_.rend(); ++file) DeleteFileW(file->c_str());
+    for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder)
+      RemoveDirectoryW(folder->c_str());
+  }
+  void Folder(const std::wstring& path) {
+    if (CreateDirectoryW(path.c_str(), nullptr)) folders_.push_back(path);
+  }
+  void Program(const std::wstring& path) {
+    ASSERT_TRUE(CopyFileW((BuildDir() + L"\\fixture_uninstaller.exe").c_str(), path.c_str(), FALSE))
+        << Narrow(path) << " " << GetLastError();
+    files_.push_back(path);
+  }
+
+ private:
+  std::vector<std::wstring> files_;
+  std::vector<std::wstring> folders_;
+};
+
+// A program planted on a shorter prefix of an unquoted path, or beside the tool for a bare name,
+// never runs: only the program the entry names does, with the recorded value and " /S".
+TEST_F(HostileTest, PlantedProgramsNeverRun) {
+  PlantedPrograms planted;
+  planted.Folder(L"C:\\gsu-plant");
+  planted.Folder(L"C:\\gsu-plant\\My Apps");
+  planted.Program(L"C:\\gsu-plant\\My.exe");
+  planted.Program(L"C:\\gsu-plant\\My Apps\\uninst.exe");
+  planted.Folder(L"C:\\Program Files\\gs");
+  planted.Program(L"C:\\Program Files\\gs\\uninstgs.exe");
+  planted.Program(L"C:\\Program.exe");
+  planted.Program(BuildDir() + L"\\bareuninst.exe");
+
+  const std::wstring name = L"GPL Ghostscript planted";
+  const std::wstring removes = L" --record " + Quoted(record_) + L" --delete-key 64 " + Quoted(name);
+  struct Case {
+    std::wstring value;
+    const char* ran;  // the program that ran, "" for none
+    std::string line;
+    DWORD exitCode;
+  };
+  const std::string removed = " is uninstalled\r\n";
+  const std::string failed = " is failed to uninstall\r\n";
+  const Case cases[] = {
+      {L"C:\\gsu-plant\\My Apps\\uninst.exe REAL 0 0" + removes, "C:\\gsu-plant\\My Apps\\uninst.exe",
+       removed, 0},
+      {L"C:\\Program Files\\gs\\uninstgs.exe \"C:\\Program Files\\gs\\gs8.64\\uninstal.txt\"" + removes,
+       "C:\\Program Files\\gs\\uninstgs.exe", removed, 0},
+      {L"C:\\gsu-plant\\My Apps\\missing.exe" + removes, "", failed, ERROR_FILE_NOT_FOUND},
+      {L"bareuninst.exe" + removes, "", failed, ERROR_FILE_NOT_FOUND},
+      // A bare name from the system folder does run; it leaves the entry, hence 1603.
+      {L"cmd.exe /c exit 0 &", "", failed, ERROR_INSTALL_FAILURE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.value));
+    UninstallEntries entries;
+    DeleteFileW(record_.c_str());
+    entries.Add(k64, name, c.value);
+    const ProcessResult result = RunTool(L"remove");
+    EXPECT_EQ(result.output, Narrow(name) + " is detected\r\n" + Narrow(name) + c.line);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    const std::vector<std::string> ran = RecordedLines(record_, "exe=");
+    EXPECT_EQ(ran, *c.ran ? std::vector<std::string>{c.ran} : std::vector<std::string>{});
+    if (*c.ran) {
+      EXPECT_EQ(RecordedLines(record_, "cmd="), std::vector<std::string>{Narrow(c.value) + " /S"});
+    }
+  }
 }
 
 class CapturedConsole final : public Console {

@@ -71,12 +71,15 @@ TEST_F(ToolTest, MatchesCaseSensitiveSubstring) {
   EXPECT_EQ(result.exitCode, 0u);
 }
 
-// A character beyond Latin-1 comes out as "?", and the rest of the line follows.
+// A character beyond Latin-1 comes out as "?", and the rest of the line follows; so does a
+// control character, so that a name never prints a line of its own.
 TEST_F(ToolTest, NonAsciiNamesAreWrittenWhole) {
   entries_.Add(k64, L"GPL Ghostscript caf\u00e9", L"u.exe");
+  entries_.Add(k64, L"GPL Ghostscript 10\nGPL Ghostscript 11 is uninstalled", L"u.exe");
   entries_.Add(k32, L"GPL Ghostscript \u65e5\u672c\u8a9e 10", L"u.exe");
   const ProcessResult result = RunTool(L"detect");
   EXPECT_EQ(result.output,
+            "GPL Ghostscript 10?GPL Ghostscript 11 is uninstalled is detected\r\n"
             "GPL Ghostscript caf\xe9 is detected\r\n"
             "32bit GPL Ghostscript ??? 10 is detected\r\n");
 }

@@ -1,7 +1,8 @@
 // Whole runs of the tool, detect and remove, over a registry and uninstallers made from the fuzz
 // input: subkey names of any length and content, values of any bytes, and every status the
 // platform can give. Beyond "no crash" under the sanitizers, it checks what an administrator
-// relies on: each command run is a recorded value followed by " /S"; each line is one of the
+// relies on: each command run is a recorded value followed by " /S", started as the program that
+// value names (worked out here on its own, not with the tool's code); each line is one of the
 // tool's messages naming a subkey the registry held; detection lines come in enumeration order,
 // the 64-bit view first, before any removal line; 0 means no failure and -1 nothing found.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -9,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <set>
 
 #include "discovery/detection.h"
@@ -32,9 +34,10 @@ Status MaybeFailure(FuzzedDataProvider& in) {
 }
 
 // Characters that matter: the marker's, other letter cases, Latin-1, beyond it, surrogates
-// (paired and lone), quotes, slashes and spaces.
+// (paired and lone), quotes, slashes, colons, spaces and tabs, and ".exe" in any letter case.
 std::wstring Text(FuzzedDataProvider& in, std::size_t maxLength) {
-  static const wchar_t kAlphabet[] = L"GPL hostcriptgp\u00e9\u00ff\u0100\u4e2d\xD83D\xDE00\"\\/ {}S";
+  static const wchar_t kAlphabet[] =
+      L"GPL hostcriptgp\u00e9\u00ff\u0100\u4e2d\xD83D\xDE00\"\\/ {}S.eExX:\t";
   std::wstring text;
   const std::size_t length = in.ConsumeIntegralInRange<std::size_t>(0, maxLength);
   for (std::size_t i = 0; i < length && in.remaining_bytes() > 0; ++i) {
@@ -42,6 +45,9 @@ std::wstring Text(FuzzedDataProvider& in, std::size_t maxLength) {
     if (pick == 255 && i + 15 <= maxLength) {
       text += kProductMarker;
       i += 14;
+    } else if (pick == 254 && i + 4 <= maxLength) {
+      text += L".exe";
+      i += 3;
     } else {
       text.push_back(kAlphabet[pick % (sizeof(kAlphabet) / sizeof(wchar_t) - 1)]);
     }
@@ -115,6 +121,40 @@ void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
   }
 }
 
+// The program the start must be handed for `value`: "" to leave it to the platform (a quoted path,
+// or an unquoted one with no ".exe" before a blank), the exact unquoted path up to the first ".exe"
+// before a blank, or a bare name's file in the system folder, else the Windows folder. None when
+// nothing may start (a bare name found in neither).
+std::optional<std::wstring> ExpectedProgram(const std::wstring& value, const FakeProcesses& fake) {
+  const std::size_t first = value.find_first_not_of(L" \t");
+  if (first == std::wstring::npos) return L"";
+  const std::wstring rest = value.substr(first);
+  std::wstring program;
+  const bool quoted = rest[0] == L'"';
+  bool exe = false;
+  if (quoted) {
+    const std::size_t close = rest.find(L'"', 1);
+    program = rest.substr(1, close == std::wstring::npos ? close : close - 1);
+  } else {
+    std::wstring lower = rest;
+    for (wchar_t& c : lower) c = c >= L'A' && c <= L'Z' ? c + 32 : c;
+    for (std::size_t at = lower.find(L".exe"); at != std::wstring::npos && !exe;
+         at = lower.find(L".exe", at + 1)) {
+      const std::size_t end = at + 4;
+      exe = end == rest.size() || rest[end] == L' ' || rest[end] == L'\t';
+      if (exe) program = rest.substr(0, end);
+    }
+    if (!exe) program = rest.substr(0, rest.find_first_of(L" \t"));
+  }
+  if (program.empty()) return L"";
+  if (program.find_first_of(L"\\/:") != std::wstring::npos) return exe ? program : L"";
+  if (program.find(L'.') == std::wstring::npos) program += L".exe";
+  if (fake.files && fake.files->empty()) return std::nullopt;
+  if (!fake.systemFolder.empty()) return fake.systemFolder + L"\\" + program;
+  if (!fake.windowsFolder.empty()) return fake.windowsFolder + L"\\" + program;
+  return std::nullopt;
+}
+
 // The detection lines a view must print, from the registry as it was before the run.
 std::string ExpectedDetection(const FakeView& view, RegistryView which) {
   std::string lines;
@@ -142,6 +182,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int switchPick = in.ConsumeIntegralInRange(0, 5);
   world.processes.createJobStatus = MaybeFailure(in);
   world.processes.startMs = in.ConsumeIntegralInRange(0, 1500);
+  // Bare names: found in whichever folder is asked first, or nowhere.
+  if (in.ConsumeBool()) world.processes.files.emplace();
+  if (in.ConsumeIntegralInRange(0, 3) == 0) world.processes.systemFolder.clear();
   MakeView(in, world, RegistryView::View64);
   MakeView(in, world, RegistryView::View32);
   const FakeView before64 = world.registry.view64;
@@ -204,6 +247,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool recorded = std::count(world.commands[0].begin(), world.commands[0].end(), command) ||
                           std::count(world.commands[1].begin(), world.commands[1].end(), command);
     Check(recorded, "each command is a recorded value followed by \" /S\"");
+  }
+  for (std::size_t i = 0; i < world.processes.commands.size(); ++i) {
+    const std::wstring& command = world.processes.commands[i];
+    const std::optional<std::wstring> program =
+        ExpectedProgram(command.substr(0, command.size() - 3), world.processes);
+    Check(program.has_value(), "a bare name found in neither system folder starts nothing");
+    Check(world.processes.applications[i] == *program, "the program started is the one named");
   }
   if (detectOnly) Check(world.processes.commands.empty(), "detect mode runs nothing");
 

@@ -8,6 +8,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -34,10 +35,13 @@ Status MaybeFailure(FuzzedDataProvider& in) {
 }
 
 // Characters that matter: the marker's, other letter cases, Latin-1, beyond it, surrogates
-// (paired and lone), quotes, slashes, colons, spaces and tabs, and ".exe" in any letter case.
-std::wstring Text(FuzzedDataProvider& in, std::size_t maxLength) {
-  static const wchar_t kAlphabet[] =
-      L"GPL hostcriptgp\u00e9\u00ff\u0100\u4e2d\xD83D\xDE00\"\\/ {}S.eExX:\t";
+// (paired and lone), quotes, slashes, colons, spaces and tabs, and ".exe" in any letter case; in a
+// name also a line feed and a NUL (a value's NUL ends it, and comes in on purpose below).
+std::wstring Text(FuzzedDataProvider& in, std::size_t maxLength, bool name = false) {
+  static const wchar_t kNameAlphabet[] =
+      L"\n\0GPL hostcriptgp\u00e9\u00ff\u0100\u4e2d\xD83D\xDE00\"\\/ {}S.eExX:\t";
+  const wchar_t* const kAlphabet = name ? kNameAlphabet : kNameAlphabet + 2;
+  const std::size_t alphabetSize = sizeof(kNameAlphabet) / sizeof(wchar_t) - (name ? 1 : 3);
   std::wstring text;
   const std::size_t length = in.ConsumeIntegralInRange<std::size_t>(0, maxLength);
   for (std::size_t i = 0; i < length && in.remaining_bytes() > 0; ++i) {
@@ -49,14 +53,14 @@ std::wstring Text(FuzzedDataProvider& in, std::size_t maxLength) {
       text += L".exe";
       i += 3;
     } else {
-      text.push_back(kAlphabet[pick % (sizeof(kAlphabet) / sizeof(wchar_t) - 1)]);
+      text.push_back(kAlphabet[pick % alphabetSize]);
     }
   }
   return text;
 }
 
 std::wstring Name(FuzzedDataProvider& in) {
-  std::wstring name = Text(in, 20);
+  std::wstring name = Text(in, 20, true);
   if (in.ConsumeBool()) name.insert(in.ConsumeIntegralInRange<std::size_t>(0, name.size()), kProductMarker);
   // Around the longest name the enumeration can return: 254 characters.
   static const std::size_t kLengths[] = {0, 253, 254, 255, 256, 400};
@@ -106,6 +110,8 @@ void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
     child.waitError = in.ConsumeIntegralInRange(0, 15) == 0 ? 6 : kSuccess;
     child.jobMs = in.ConsumeIntegralInRange(0, 7) == 0 ? 5000 : in.ConsumeIntegralInRange(0, 999);
     child.waitResult = in.ConsumeIntegralInRange(0, 7) == 0 ? kWaitTimeout : kWaitObject0;
+    child.processMs = in.ConsumeIntegralInRange(0, 7) == 0 ? 5000 : in.ConsumeIntegralInRange(0, 999);
+    child.losesZeroMessage = in.ConsumeIntegralInRange(0, 3) == 0;
     if (in.ConsumeIntegralInRange(0, 7) == 0) {
       // An uninstaller that deletes other installations' entries.
       const RegistryView other = in.ConsumeBool() ? RegistryView::View64 : RegistryView::View32;
@@ -155,6 +161,25 @@ std::optional<std::wstring> ExpectedProgram(const std::wstring& value, const Fak
   return std::nullopt;
 }
 
+// A name as the tool must write it, worked out here rather than with the tool's own code: each
+// character from U+0020 to U+00FF as its byte, every other one (a surrogate pair is one) as "?".
+std::string Written(RegistryView view, const std::wstring& name) {
+  std::string text = view == RegistryView::View32 ? "32bit " : "";
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<std::uint32_t>(name[i]);
+    if (c >= 0x20 && c <= 0xFF) {
+      text += static_cast<char>(c);
+      continue;
+    }
+    text += '?';
+    const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() &&
+                      static_cast<std::uint32_t>(name[i + 1]) >= 0xDC00 &&
+                      static_cast<std::uint32_t>(name[i + 1]) <= 0xDFFF;
+    if (pair) ++i;
+  }
+  return text;
+}
+
 // The detection lines a view must print, from the registry as it was before the run.
 std::string ExpectedDetection(const FakeView& view, RegistryView which) {
   std::string lines;
@@ -162,7 +187,7 @@ std::string ExpectedDetection(const FakeView& view, RegistryView which) {
   for (const FakeEntry& entry : view.entries) {
     if (entry.enumerateStatus != kSuccess || entry.name.size() > 254) continue;
     if (entry.name.find(kProductMarker) == std::wstring::npos) continue;
-    lines += ViewPrefix(which) + NarrowName(entry.name) + " is detected\n";
+    lines += Written(which, entry.name) + " is detected\n";
   }
   return lines;
 }
@@ -185,6 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Bare names: found in whichever folder is asked first, or nowhere.
   if (in.ConsumeBool()) world.processes.files.emplace();
   if (in.ConsumeIntegralInRange(0, 3) == 0) world.processes.systemFolder.clear();
+  world.processes.countStatus = MaybeFailure(in);
   MakeView(in, world, RegistryView::View64);
   MakeView(in, world, RegistryView::View32);
   const FakeView before64 = world.registry.view64;
@@ -223,7 +249,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int v = 0; v < 2; ++v) {
     const RegistryView view = v == 0 ? RegistryView::View64 : RegistryView::View32;
     for (const FakeEntry& entry : before[v]->entries) {
-      const std::string name = ViewPrefix(view) + NarrowName(entry.name);
+      const std::string name = Written(view, entry.name);
       allowed[v].insert(name + " is uninstalled\n");
       allowed[v].insert(name + (v == 0 ? " is failed to uninstall\n" : " is failed to uninstalled\n"));
     }
@@ -241,6 +267,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(view >= lastView, "64-bit removal lines before 32-bit ones");
     lastView = view;
     failureLine = failureLine || line.find(" is failed to ") != std::string::npos;
+    // Entries are only ever deleted here: one reported uninstalled is gone when the run ends
+    // (where the line names one entry alone: two names can be written alike).
+    const RegistryView which = view == 0 ? RegistryView::View64 : RegistryView::View32;
+    const auto& all = before[view]->entries;
+    const auto writtenAs = [&](const FakeEntry& entry) {
+      return line == Written(which, entry.name) + " is uninstalled\n";
+    };
+    const auto reported = std::find_if(all.begin(), all.end(), writtenAs);
+    if (reported != all.end() && std::count_if(all.begin(), all.end(), writtenAs) == 1) {
+      const auto& now = world.registry.View(which).entries;
+      Check(std::none_of(now.begin(), now.end(),
+                         [&](const FakeEntry& other) { return other.name == reported->name; }),
+            "uninstalled, yet still there");
+    }
   }
 
   for (const std::wstring& command : world.processes.commands) {

@@ -34,8 +34,8 @@ Status Run(Platform& platform, int argc, const wchar_t* const* argv) {
 
   bool found64 = false;
   bool found32 = false;
-  const Status status64 = DetectInView(platform.registry, platform.console, RegistryView::View64, found64);
-  const Status status32 = DetectInView(platform.registry, platform.console, RegistryView::View32, found32);
+  const Status status64 = DetectInView(platform, RegistryView::View64, found64);
+  const Status status32 = DetectInView(platform, RegistryView::View32, found32);
   if (!found64 && !found32) {
     platform.console.Write("Ghostscript is not installed.\n");
     return kNotInstalled;

@@ -4,12 +4,13 @@
 #include "driver.h"
 #include "removal/win_processes.h"
 #include "win_console.h"
+#include "win_platform.h"
 
 int wmain(int argc, wchar_t** argv) {
   WinRegistry registry;
   WinProcesses processes;
   WinConsole console;
-  Platform platform{registry, processes, console};
+  Platform platform = WindowsPlatform(registry, processes, console);
   return RunTool(platform, argc, argv);
 }
 

@@ -4,14 +4,13 @@
 
 #include "console.h"
 #include "discovery/registry.h"
-#include "removal/launch.h"
 #include "removal/process_api.h"
 
-// What one run of the tool works against: the real Windows services in the product, fakes in the
-// unit tests.
+// What one run of the tool works against: the real Windows services and the ten-minute wait in
+// the product (see WindowsPlatform), fakes and shorter waits in the tests.
 struct Platform {
   RegistryApi& registry;
   ProcessApi& processes;
   Console& console;
-  std::uint32_t uninstallWaitMs = kUninstallWaitMs;
+  std::uint32_t uninstallWaitMs;  // the longest wait for one uninstaller
 };

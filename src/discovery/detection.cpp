@@ -4,15 +4,16 @@
 
 const char* ViewPrefix(RegistryView view) { return view == RegistryView::View32 ? "32bit " : ""; }
 
-Status DetectInView(RegistryApi& registry, Console& console, RegistryView view, bool& found) {
+Status DetectInView(Platform& platform, RegistryView view, bool& found) {
   OwnedKey uninstallKey;
-  const Status status = registry.OpenKey(kUninstallKeyPath, EnumerateAccess(view), &uninstallKey);
+  const Status status =
+      platform.registry.OpenKey(kUninstallKeyPath, EnumerateAccess(view), &uninstallKey);
   if (status != kSuccess) return status;
 
-  const EntryList entries = ScanUninstallEntries(registry, uninstallKey);
+  const EntryList entries = ScanUninstallEntries(platform.registry, uninstallKey);
   found = false;
   for (const std::wstring& entry : entries) {
-    console.Write(ViewPrefix(view) + NarrowName(entry) + " is detected\n");
+    platform.console.Write(ViewPrefix(view) + NarrowName(entry) + " is detected\n");
     found = true;
   }
   return kSuccess;

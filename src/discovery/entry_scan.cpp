@@ -1,20 +1,33 @@
 #include "discovery/entry_scan.h"
 
-#include <cwchar>
-
 EntryList ScanUninstallEntries(RegistryApi& registry, const OwnedKey& uninstallKey) {
   EntryList entries;
   std::uint32_t count = 0;
   if (registry.QuerySubkeyCount(uninstallKey.Get(), &count) != kSuccess) return entries;
 
-  // One character more than the enumeration is told, so a name is terminated whatever the
-  // platform wrote.
-  wchar_t name[kEnumeratedNameLength + 1];
+  wchar_t name[kEnumeratedNameLength];
   for (std::uint32_t index = 0; index < count; ++index) {
     std::uint32_t length = kEnumeratedNameLength;
-    name[kEnumeratedNameLength] = L'\0';
     if (registry.EnumerateSubkey(uninstallKey.Get(), index, name, &length) != kSuccess) continue;
-    if (std::wcsstr(name, kProductMarker) != nullptr) entries.emplace_back(name);
+    // The name is the length the enumeration gives, whatever it holds: a NUL inside it does not
+    // end it. A length past the buffer would be a platform fault.
+    if (length >= kEnumeratedNameLength) continue;
+    const std::wstring_view found(name, length);
+    if (found.find(kProductMarker) != std::wstring_view::npos) entries.emplace_back(found);
   }
   return entries;
+}
+
+Status OpenEntry(RegistryApi& registry, RegistryView view, std::wstring_view name, OwnedKey* key) {
+  // The platform reads a key path up to its first NUL: this name would open another key.
+  if (name.find(L'\0') != std::wstring_view::npos) return kErrorFileNotFound;
+  std::wstring path = kUninstallKeyPath;
+  path += L'\\';
+  path += name;
+  return registry.OpenKey(path, ValueAccess(view), key);
+}
+
+Status LookUpEntry(RegistryApi& registry, RegistryView view, std::wstring_view name) {
+  OwnedKey key;
+  return OpenEntry(registry, view, name, &key);
 }

@@ -54,12 +54,14 @@ class RegistryApi {
   [[nodiscard]] virtual Status OpenKey(const std::wstring& path, std::uint32_t access,
                                        OwnedKey* key) = 0;
 
-  // RegQueryInfoKeyW: the number of subkeys. `count` is written only on success.
+  // RegQueryInfoKeyW, asking for the number of subkeys alone (not the class, whose length has no
+  // bound). `count` is written only on success.
   [[nodiscard]] virtual Status QuerySubkeyCount(KeyHandle key, std::uint32_t* count) = 0;
 
   // RegEnumKeyExW. On input *length is the capacity of `name` in characters, counting the
-  // terminator. Status 0 means `name` holds the terminated name of the subkey at `index`;
-  // a name that does not fit gives kErrorMoreData.
+  // terminator. Status 0 means `name` holds the name of the subkey at `index` and *length its
+  // length in characters, which counts any NUL the name holds; a name that does not fit gives
+  // kErrorMoreData.
   [[nodiscard]] virtual Status EnumerateSubkey(KeyHandle key, std::uint32_t index, wchar_t* name,
                                                std::uint32_t* length) = 0;
 

@@ -16,15 +16,9 @@ Status WinRegistry::OpenKey(const std::wstring& path, std::uint32_t access, Owne
 }
 
 Status WinRegistry::QuerySubkeyCount(KeyHandle key, std::uint32_t* count) {
-  wchar_t className[260];
-  DWORD classLength = 260;
-  DWORD subkeys = 0, maxSubkeyLength = 0, maxClassLength = 0, values = 0, maxValueNameLength = 0,
-        maxValueLength = 0, securityDescriptorLength = 0;
-  FILETIME lastWrite;
-  const LONG status = RegQueryInfoKeyW(ToHkey(key), className, &classLength, nullptr, &subkeys,
-                                       &maxSubkeyLength, &maxClassLength, &values,
-                                       &maxValueNameLength, &maxValueLength,
-                                       &securityDescriptorLength, &lastWrite);
+  DWORD subkeys = 0;
+  const LONG status = RegQueryInfoKeyW(ToHkey(key), nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
   if (status == ERROR_SUCCESS) *count = subkeys;
   return status;
 }

@@ -1,6 +1,13 @@
 #include "removal/launch.h"
 
+#include "discovery/entry_scan.h"
+
 namespace {
+
+// The longest the job wait goes without asking the job itself whether it is empty.
+constexpr std::uint32_t kJobSliceMs = 1000;
+// How often an entry is looked up while waiting for it to go, without a job.
+constexpr std::uint32_t kEntryPollMs = 250;
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
@@ -50,32 +57,56 @@ std::uint32_t Remaining(ProcessApi& processes, std::uint64_t startedAt, std::uin
   return elapsed >= limitMs ? 0 : static_cast<std::uint32_t>(limitMs - elapsed);
 }
 
-// Waits until no process is left in `job`. Returns 0, kWaitTimeout when the limit runs out
-// first, or the error of the wait.
-Status WaitForEmptyJob(ProcessApi& processes, const OwnedJob& job, std::uint64_t startedAt,
-                       std::uint32_t limitMs) {
+// Waits until no process is left in `job`. The job's message says so, but the platform may lose
+// it: the job is also asked for its count of active processes after each slice of at most
+// kJobSliceMs. Returns 0, kWaitTimeout when the limit runs out first, or the error of the wait.
+Status WaitForEmptyJob(ProcessApi& processes, ProcessHandle job, ProcessHandle port,
+                       std::uint64_t startedAt, std::uint32_t limitMs) {
   for (;;) {
     const std::uint32_t remaining = Remaining(processes, startedAt, limitMs);
     std::uint32_t message = 0;
-    const Status status = processes.WaitForJobMessage(job.Port(), remaining, &message);
-    if (status != kSuccess) return status;
-    if (message == kJobMessageActiveProcessZero) return kSuccess;
-    // Any other message (a process started or ended in the job) means the job goes on; past the
-    // limit, a stream of them must not keep the tool waiting.
+    const Status waited = processes.WaitForJobMessage(
+        port, remaining < kJobSliceMs ? remaining : kJobSliceMs, &message);
+    if (waited == kSuccess && message == kJobMessageActiveProcessZero) return kSuccess;
+    if (waited != kSuccess && waited != kWaitTimeout) return waited;
+    std::uint32_t active = 0;
+    if (processes.CountActiveProcesses(job, &active) == kSuccess && active == 0) return kSuccess;
+    // Past the limit, a stream of other messages (processes coming and going) must not keep the
+    // tool waiting.
     if (remaining == 0) return kWaitTimeout;
   }
 }
 
 // Waits for the started process alone.
-Status WaitForProcess(ProcessApi& processes, const OwnedProcess& child, std::uint64_t startedAt,
+Status WaitForProcess(ProcessApi& processes, ProcessHandle process, std::uint64_t startedAt,
                       std::uint32_t limitMs) {
   Status error = kSuccess;
   const std::uint32_t waited =
-      processes.WaitForProcess(child.Process(), Remaining(processes, startedAt, limitMs), &error);
+      processes.WaitForProcess(process, Remaining(processes, startedAt, limitMs), &error);
   if (waited == kWaitFailed) return error;
-  // WAIT_TIMEOUT, and anything else that is not the end of the child, counts as the limit
+  // WAIT_TIMEOUT, and anything else that is not the end of the process, counts as the limit
   // having run out.
   return waited == kWaitObject0 ? kSuccess : kWaitTimeout;
+}
+
+// Whether the uninstall is over though its job is not empty: the started process has ended and
+// its entry is gone. What it left running (a page in a browser, a helper that deletes the
+// uninstaller) is not the uninstall.
+bool UninstallIsDone(ProcessApi& processes, ProcessHandle process, const UninstallEntry& entry) {
+  Status error = kSuccess;
+  return processes.WaitForProcess(process, 0, &error) == kWaitObject0 &&
+         LookUpEntry(entry.registry, entry.view, entry.name) == kErrorFileNotFound;
+}
+
+// Without a job, an uninstaller that hands its work to a copy of itself has ended long before its
+// uninstall: wait, within the limit, until its entry is gone.
+void WaitForEntryToGo(ProcessApi& processes, const UninstallEntry& entry, std::uint64_t startedAt,
+                      std::uint32_t limitMs) {
+  while (LookUpEntry(entry.registry, entry.view, entry.name) == kSuccess) {
+    const std::uint32_t remaining = Remaining(processes, startedAt, limitMs);
+    if (remaining == 0) return;
+    processes.Sleep(remaining < kEntryPollMs ? remaining : kEntryPollMs);
+  }
 }
 
 }  // namespace
@@ -95,8 +126,8 @@ Status ChooseProgram(ProcessApi& processes, std::wstring_view uninstallString,
   return kSuccess;
 }
 
-Status RunUninstaller(ProcessApi& processes, std::wstring_view uninstallString,
-                      std::uint32_t waitMs) {
+Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
+                      std::wstring_view uninstallString, std::uint32_t waitMs) {
   const std::uint64_t startedAt = processes.TickCount();
   std::wstring program;
   const Status chosen = ChooseProgram(processes, uninstallString, &program);
@@ -104,37 +135,47 @@ Status RunUninstaller(ProcessApi& processes, std::wstring_view uninstallString,
   std::wstring commandLine(uninstallString);
   commandLine += L" /S";
 
-  OwnedProcess child;
+  // Declared in the reverse of the order they close in: job, port, thread, process.
+  OwnedHandle process;
+  OwnedHandle thread;
   const Status started = processes.StartProcess(
       program.empty() ? nullptr : program.c_str(), commandLine.data(),
-      kCreateNoWindow | kCreateDefaultErrorMode | kCreateSuspended, L"C:\\", &child);
+      kCreateNoWindow | kCreateDefaultErrorMode | kCreateSuspended, L"C:\\", &process, &thread);
   if (started != kSuccess) return started;
 
   // An uninstaller may hand its work to a process of its own and exit at once: an NSIS
   // uninstaller copies itself to the temporary folder, starts the copy and ends. In a job of its
   // own, with everything it starts, the uninstall is over when the job is empty. The child is
-  // placed in the job before it runs, so nothing it starts escapes. Where no job can be had (the
-  // tool may itself run in a job that allows no nesting) the tool waits for the child alone.
-  OwnedJob job;
-  if (processes.CreateJob(&job) != kSuccess ||
-      processes.AssignToJob(job.Job(), child.Process()) != kSuccess)
+  // placed in the job before it runs, so nothing it starts escapes unless it asks to. Where no job
+  // can be had (the tool may itself run in a job that allows no nesting) the tool waits for the
+  // child, then for its entry to go.
+  OwnedHandle port;
+  OwnedHandle job;
+  if (processes.CreateJob(&job, &port) != kSuccess ||
+      processes.AssignToJob(job.Get(), process.Get()) != kSuccess) {
     job.Close();
+    port.Close();
+  }
+  const bool inJob = job.Get() != nullptr;
 
-  const Status resumed = processes.ResumeThread(child.Thread());
+  const Status resumed = processes.ResumeThread(thread.Get());
   if (resumed != kSuccess) {
     // A child that never ran must not stay behind, suspended.
-    static_cast<void>(processes.TerminateProcess(child.Process(), static_cast<std::uint32_t>(resumed)));
+    static_cast<void>(processes.TerminateProcess(process.Get(), static_cast<std::uint32_t>(resumed)));
     return resumed;
   }
 
   // On a run-out wait everything is left running: closing the job stops nothing.
-  const Status waited = job.Job() != nullptr ? WaitForEmptyJob(processes, job, startedAt, waitMs)
-                                             : WaitForProcess(processes, child, startedAt, waitMs);
+  Status waited = inJob ? WaitForEmptyJob(processes, job.Get(), port.Get(), startedAt, waitMs)
+                        : WaitForProcess(processes, process.Get(), startedAt, waitMs);
+  if (waited == kWaitTimeout && inJob && UninstallIsDone(processes, process.Get(), entry))
+    waited = kSuccess;
   if (waited != kSuccess) return waited;
 
   std::uint32_t exitCode = 0;
-  const Status read = processes.GetExitCode(child.Process(), &exitCode);
+  const Status read = processes.GetExitCode(process.Get(), &exitCode);
   if (read != kSuccess) return read;
+  if (!inJob && exitCode == 0) WaitForEntryToGo(processes, entry, startedAt, waitMs);
   // An exit code with its top bit set (a crash, say) becomes a negative status.
   return static_cast<Status>(exitCode);
 }

@@ -4,10 +4,19 @@
 #include <string>
 #include <string_view>
 
+#include "discovery/registry.h"
 #include "removal/process_api.h"
 
 // How long the tool waits for one uninstaller before it moves on: ten minutes.
 inline constexpr std::uint32_t kUninstallWaitMs = 600000;
+
+// The Uninstall entry of the installation an uninstaller removes: whether the uninstall is done
+// shows in whether it is gone.
+struct UninstallEntry {
+  RegistryApi& registry;
+  RegistryView view;
+  std::wstring_view name;
+};
 
 // The program to start for a recorded `uninstallString`, found only where the value says, so that
 // no program planted on the way can run in its place:
@@ -25,8 +34,11 @@ inline constexpr std::uint32_t kUninstallWaitMs = 600000;
 
 // Runs `uninstallString` followed by " /S", the recorded text with no quotes added or removed, as
 // the command line of the program ChooseProgram names, without a window, in "C:\", and waits, at
-// most `waitMs` from the start, until it and every process it started have ended. Returns the exit
-// code of the process it started, kWaitTimeout when the wait ran out (everything is left running),
-// or the error code of a failed choice, start or wait.
-[[nodiscard]] Status RunUninstaller(ProcessApi& processes, std::wstring_view uninstallString,
-                                    std::uint32_t waitMs);
+// most `waitMs` from the start, for the uninstall to end: in a job of its own, until the job is
+// empty (a process that leaves the job is not waited for), or until the started process has ended
+// and `entry` is gone; without a job, until the started process has ended and, when it exits
+// with 0, until `entry` is gone. Returns the exit code of the process it started, kWaitTimeout
+// when the wait ran out with the uninstall not done (everything is left running), or the error
+// code of a failed choice, start or wait.
+[[nodiscard]] Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
+                                    std::wstring_view uninstallString, std::uint32_t waitMs);

@@ -5,7 +5,7 @@
 
 #include "status.h"
 
-// A process or thread handle as the platform hands it out (a HANDLE on Windows).
+// A process, thread, job or port handle as the platform hands it out (a HANDLE on Windows).
 using ProcessHandle = void*;
 
 inline constexpr std::uint32_t kWaitObject0 = 0;             // WAIT_OBJECT_0
@@ -18,46 +18,25 @@ inline constexpr std::uint32_t kJobMessageActiveProcessZero = 4;  // JOB_OBJECT_
 
 class ProcessApi;
 
-// Owns two handles of the process API and closes the first, then the second. Move-only.
-class OwnedHandles {
+// Owns one handle of the process API and closes it when it goes out of scope; closing stops
+// nothing. Where handles must close in an order, their owners are declared in the reverse order.
+// Move-only.
+class OwnedHandle {
  public:
-  OwnedHandles() = default;
-  OwnedHandles(ProcessApi* processes, ProcessHandle first, ProcessHandle second)
-      : processes_(processes), first_(first), second_(second) {}
-  OwnedHandles(OwnedHandles&& other) noexcept { *this = static_cast<OwnedHandles&&>(other); }
-  OwnedHandles& operator=(OwnedHandles&& other) noexcept;
-  OwnedHandles(const OwnedHandles&) = delete;
-  OwnedHandles& operator=(const OwnedHandles&) = delete;
-  ~OwnedHandles() { Close(); }
+  OwnedHandle() = default;
+  OwnedHandle(ProcessApi* processes, ProcessHandle handle) : processes_(processes), handle_(handle) {}
+  OwnedHandle(OwnedHandle&& other) noexcept { *this = static_cast<OwnedHandle&&>(other); }
+  OwnedHandle& operator=(OwnedHandle&& other) noexcept;
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() { Close(); }
 
+  ProcessHandle Get() const { return handle_; }
   void Close();
 
- protected:
+ private:
   ProcessApi* processes_ = nullptr;
-  ProcessHandle first_ = nullptr;
-  ProcessHandle second_ = nullptr;
-};
-
-// A started child's handles: the thread handle is closed first, then the process handle.
-// Closing them does not stop the child.
-class OwnedProcess : public OwnedHandles {
- public:
-  OwnedProcess() = default;
-  OwnedProcess(ProcessApi* processes, ProcessHandle process, ProcessHandle thread)
-      : OwnedHandles(processes, thread, process) {}
-  ProcessHandle Process() const { return second_; }
-  ProcessHandle Thread() const { return first_; }
-};
-
-// A job object and the completion port that receives its messages. Closing them does not stop
-// the processes in the job.
-class OwnedJob : public OwnedHandles {
- public:
-  OwnedJob() = default;
-  OwnedJob(ProcessApi* processes, ProcessHandle job, ProcessHandle port)
-      : OwnedHandles(processes, job, port) {}
-  ProcessHandle Job() const { return first_; }
-  ProcessHandle Port() const { return second_; }
+  ProcessHandle handle_ = nullptr;
 };
 
 // The process operations the launch uses. WinProcesses calls Windows; the unit tests put a fake
@@ -70,10 +49,11 @@ class ProcessApi {
   // line), `commandLine` (which the platform may change in place), no security attributes, no
   // inherited handles, `flags`, the caller's environment, `directory`, and a STARTUPINFOW that is
   // zero but for its size and STARTF_USESTDHANDLES (the child gets no standard handle of ours).
-  // Returns 0, with `process` owning the child's handles, or the error code of the failed start.
+  // Returns 0, with `process` and `thread` owning the child's handles, or the error code of the
+  // failed start.
   [[nodiscard]] virtual Status StartProcess(const wchar_t* application, wchar_t* commandLine,
                                             std::uint32_t flags, const wchar_t* directory,
-                                            OwnedProcess* process) = 0;
+                                            OwnedHandle* process, OwnedHandle* thread) = 0;
 
   // Whether `path` names an existing file (a folder is not one).
   virtual bool FileExists(const std::wstring& path) = 0;
@@ -97,44 +77,47 @@ class ProcessApi {
   // TerminateProcess with exit code `exitCode`. Returns 0 or the error code.
   [[nodiscard]] virtual Status TerminateProcess(ProcessHandle process, std::uint32_t exitCode) = 0;
 
-  // CreateJobObjectW with no name and no limits (so closing it stops nothing), and
-  // CreateIoCompletionPort with SetInformationJobObject to send its messages to a port of its
-  // own. Returns 0, with `job` owning both, or the error code.
-  [[nodiscard]] virtual Status CreateJob(OwnedJob* job) = 0;
+  // CreateJobObjectW with no name and only JOB_OBJECT_LIMIT_BREAKAWAY_OK (a process that asks to
+  // leave the job may; closing the job stops nothing), and CreateIoCompletionPort with
+  // SetInformationJobObject to send its messages to a port of its own. Returns 0, with `job` and
+  // `port` owning the two, or the error code.
+  [[nodiscard]] virtual Status CreateJob(OwnedHandle* job, OwnedHandle* port) = 0;
 
   // AssignProcessToJobObject. Returns 0 or the error code.
   [[nodiscard]] virtual Status AssignToJob(ProcessHandle job, ProcessHandle process) = 0;
 
   // GetQueuedCompletionStatus on a job's port: 0 with `message` set to the job message that
-  // came within `timeoutMs`, kWaitTimeout when none came, or the error code.
+  // came within `timeoutMs`, kWaitTimeout when none came, or the error code. The platform does
+  // not promise to deliver every message.
   [[nodiscard]] virtual Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
                                                  std::uint32_t* message) = 0;
+
+  // QueryInformationJobObject(JobObjectBasicAccountingInformation): the number of processes
+  // active in the job. Returns 0, with `count` written, or the error code.
+  [[nodiscard]] virtual Status CountActiveProcesses(ProcessHandle job, std::uint32_t* count) = 0;
 
   // GetTickCount64: milliseconds since some fixed moment.
   virtual std::uint64_t TickCount() = 0;
 
+  // Sleep.
+  virtual void Sleep(std::uint32_t ms) = 0;
+
   virtual void CloseHandle(ProcessHandle handle) = 0;
 };
 
-inline OwnedHandles& OwnedHandles::operator=(OwnedHandles&& other) noexcept {
+inline OwnedHandle& OwnedHandle::operator=(OwnedHandle&& other) noexcept {
   if (this != &other) {
     Close();
     processes_ = other.processes_;
-    first_ = other.first_;
-    second_ = other.second_;
+    handle_ = other.handle_;
     other.processes_ = nullptr;
-    other.first_ = nullptr;
-    other.second_ = nullptr;
+    other.handle_ = nullptr;
   }
   return *this;
 }
 
-inline void OwnedHandles::Close() {
-  if (processes_ != nullptr) {
-    if (first_ != nullptr) processes_->CloseHandle(first_);
-    if (second_ != nullptr) processes_->CloseHandle(second_);
-  }
+inline void OwnedHandle::Close() {
+  if (processes_ != nullptr && handle_ != nullptr) processes_->CloseHandle(handle_);
   processes_ = nullptr;
-  first_ = nullptr;
-  second_ = nullptr;
+  handle_ = nullptr;
 }

@@ -2,6 +2,7 @@
 
 #include "discovery/detection.h"
 #include "discovery/entry_scan.h"
+#include "removal/launch.h"
 
 namespace {
 
@@ -12,10 +13,6 @@ constexpr std::uint32_t kValueBufferBytes = 1024;
 // that failed before it.
 void Keep(Status& overall, Status status) {
   if (status != kSuccess) overall = status;
-}
-
-std::wstring EntryPath(const std::wstring& entry) {
-  return std::wstring(kUninstallKeyPath) + L"\\" + entry;
 }
 
 // Reads the UninstallString of an open entry key into `text`. Returns 0 or the read's error.
@@ -53,8 +50,7 @@ Status RemoveInView(Platform& platform, RegistryView view) {
   Status status = kSuccess;
   for (const std::wstring& entry : entries) {
     OwnedKey entryKey;
-    const Status entryOpened =
-        platform.registry.OpenKey(EntryPath(entry), ValueAccess(view), &entryKey);
+    const Status entryOpened = OpenEntry(platform.registry, view, entry, &entryKey);
     if (entryOpened != kSuccess) {
       Keep(status, entryOpened);
       continue;
@@ -65,17 +61,20 @@ Status RemoveInView(Platform& platform, RegistryView view) {
 
     // Every line so far must be out before an uninstaller that may run for minutes.
     platform.console.Flush();
-    Status result = RunUninstaller(platform.processes, uninstallString, platform.uninstallWaitMs);
+    const UninstallEntry target{platform.registry, view, entry};
+    Status result = RunUninstaller(platform.processes, target, uninstallString,
+                                   platform.uninstallWaitMs);
     // Exit code -1 would reach the caller as "not installed", the one status that reads as
     // nothing to do: it is a failed uninstall.
     if (result == kNotInstalled) result = kErrorInstallFailure;
     if (result == kSuccess) {
       // An uninstaller that ends with 0 may still have removed nothing (an NSIS uninstaller's
       // exit code is that of the copy that hands over the work, not of the uninstall): it is
-      // done only when its entry is gone.
-      OwnedKey stillThere;
-      if (platform.registry.OpenKey(EntryPath(entry), ValueAccess(view), &stillThere) == kSuccess)
-        result = kErrorInstallFailure;
+      // done only when its entry is gone. An entry that will not open for another reason may
+      // still be there.
+      const Status lookedUp = LookUpEntry(platform.registry, view, entry);
+      if (lookedUp == kSuccess) result = kErrorInstallFailure;
+      else if (lookedUp != kErrorFileNotFound) result = lookedUp;
     }
     Keep(status, result);
 

@@ -18,7 +18,7 @@ std::wstring Folder(UINT(WINAPI* get)(LPWSTR, UINT)) {
 
 Status WinProcesses::StartProcess(const wchar_t* application, wchar_t* commandLine,
                                   std::uint32_t flags, const wchar_t* directory,
-                                  OwnedProcess* process) {
+                                  OwnedHandle* process, OwnedHandle* thread) {
   // The uninstaller gets no handle of ours, and none of our standard handles either: with no
   // standard handles given, the platform may hand the child the parent's own (Wine does: the
   // child could write into our output, which callers parse). It gets none at all.
@@ -29,7 +29,8 @@ Status WinProcesses::StartProcess(const wchar_t* application, wchar_t* commandLi
   if (!CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
                       &startup, &info))
     return static_cast<Status>(GetLastError());
-  *process = OwnedProcess(this, info.hProcess, info.hThread);
+  *process = OwnedHandle(this, info.hProcess);
+  *thread = OwnedHandle(this, info.hThread);
   return kSuccess;
 }
 
@@ -67,23 +68,26 @@ Status WinProcesses::TerminateProcess(ProcessHandle process, std::uint32_t exitC
   return kSuccess;
 }
 
-Status WinProcesses::CreateJob(OwnedJob* job) {
-  HANDLE created = CreateJobObjectW(nullptr, nullptr);
-  if (created == nullptr) return static_cast<Status>(GetLastError());
-  HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
-  if (port == nullptr) {
-    const Status error = static_cast<Status>(GetLastError());
-    ::CloseHandle(created);
-    return error;
-  }
-  OwnedJob owned(this, created, port);
-  JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
-  association.CompletionKey = created;
-  association.CompletionPort = port;
-  if (!SetInformationJobObject(created, JobObjectAssociateCompletionPortInformation, &association,
-                               sizeof(association)))
+Status WinProcesses::CreateJob(OwnedHandle* job, OwnedHandle* port) {
+  OwnedHandle created(this, CreateJobObjectW(nullptr, nullptr));
+  if (created.Get() == nullptr) return static_cast<Status>(GetLastError());
+  // A process that asks to leave the job (CREATE_BREAKAWAY_FROM_JOB) may, and is not waited for.
+  // No other limit: closing the job stops nothing.
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  if (!SetInformationJobObject(created.Get(), JobObjectExtendedLimitInformation, &limits,
+                               sizeof(limits)))
     return static_cast<Status>(GetLastError());
-  *job = static_cast<OwnedJob&&>(owned);
+  OwnedHandle messages(this, CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+  if (messages.Get() == nullptr) return static_cast<Status>(GetLastError());
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
+  association.CompletionKey = created.Get();
+  association.CompletionPort = messages.Get();
+  if (!SetInformationJobObject(created.Get(), JobObjectAssociateCompletionPortInformation,
+                               &association, sizeof(association)))
+    return static_cast<Status>(GetLastError());
+  *job = static_cast<OwnedHandle&&>(created);
+  *port = static_cast<OwnedHandle&&>(messages);
   return kSuccess;
 }
 
@@ -104,6 +108,17 @@ Status WinProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeout
   return kSuccess;
 }
 
+Status WinProcesses::CountActiveProcesses(ProcessHandle job, std::uint32_t* count) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+  if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                 sizeof(accounting), nullptr))
+    return static_cast<Status>(GetLastError());
+  *count = accounting.ActiveProcesses;
+  return kSuccess;
+}
+
 std::uint64_t WinProcesses::TickCount() { return GetTickCount64(); }
+
+void WinProcesses::Sleep(std::uint32_t ms) { ::Sleep(ms); }
 
 void WinProcesses::CloseHandle(ProcessHandle handle) { ::CloseHandle(handle); }

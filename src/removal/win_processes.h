@@ -2,11 +2,11 @@
 
 #include "removal/process_api.h"
 
-// The process operations on Windows processes.
-class WinProcesses final : public ProcessApi {
+// The process operations on Windows processes. Not final: a test may take a call's place.
+class WinProcesses : public ProcessApi {
  public:
   Status StartProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t flags,
-                      const wchar_t* directory, OwnedProcess* process) override;
+                      const wchar_t* directory, OwnedHandle* process, OwnedHandle* thread) override;
   bool FileExists(const std::wstring& path) override;
   std::wstring SystemFolder() override;
   std::wstring WindowsFolder() override;
@@ -15,10 +15,12 @@ class WinProcesses final : public ProcessApi {
   Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;
   Status ResumeThread(ProcessHandle thread) override;
   Status TerminateProcess(ProcessHandle process, std::uint32_t exitCode) override;
-  Status CreateJob(OwnedJob* job) override;
+  Status CreateJob(OwnedHandle* job, OwnedHandle* port) override;
   Status AssignToJob(ProcessHandle job, ProcessHandle process) override;
   Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
                            std::uint32_t* message) override;
+  Status CountActiveProcesses(ProcessHandle job, std::uint32_t* count) override;
   std::uint64_t TickCount() override;
+  void Sleep(std::uint32_t ms) override;
   void CloseHandle(ProcessHandle handle) override;
 };

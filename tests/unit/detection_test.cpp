@@ -80,6 +80,9 @@ TEST(DetectInView, StatusFoundFlagAndLines) {
   denied.openStatus = kErrorAccessDenied;
   FakeView noCount = ViewOf({L"GPL Ghostscript 10"});
   noCount.countStatus = kErrorAccessDenied;
+  // A name is as long as the enumeration says, a NUL inside it included.
+  FakeView withNul;
+  withNul.entries = {{std::wstring(L"GPL Ghostscript 10\0x", 20)}, {std::wstring(L"\0GPL Ghostscript", 16)}};
 
   const DetectCase cases[] = {
       {"two entries, 64-bit view", RegistryView::View64,
@@ -98,14 +101,19 @@ TEST(DetectInView, StatusFoundFlagAndLines) {
       {"non-ASCII name is written whole", RegistryView::View32,
        ViewOf({L"GPL Ghostscript \u65e5\u672c 10 caf\u00e9"}), false, kSuccess, true,
        "32bit GPL Ghostscript ?? 10 caf\xe9 is detected\n"},
+      {"a NUL in a name is part of it", RegistryView::View64, withNul, false, kSuccess, true,
+       "GPL Ghostscript 10?x is detected\n?GPL Ghostscript is detected\n"},
   };
   for (const DetectCase& c : cases) {
     SCOPED_TRACE(c.what);
     FakeRegistry registry;
     registry.View(c.view) = c.fake;
+    FakeProcesses processes;
     FakeConsole console;
+    Platform platform{registry, processes, console, 1000};
     bool found = c.foundBefore;
-    EXPECT_EQ(DetectInView(registry, console, c.view, found), c.status);
+    EXPECT_EQ(DetectInView(platform, c.view, found), c.status);
+    EXPECT_TRUE(processes.commands.empty());
     EXPECT_EQ(found, c.found);
     EXPECT_EQ(console.text, c.output);
     EXPECT_EQ(registry.openKeys, 0);

@@ -51,7 +51,7 @@ struct ToolRun {
   Status Go(std::vector<const wchar_t*> args) {
     std::vector<const wchar_t*> argv = {L"gs-uninstall.exe"};
     argv.insert(argv.end(), args.begin(), args.end());
-    Platform platform{registry, processes, console};
+    Platform platform{registry, processes, console, 1000};
     UninstallersRemoveTheirEntries(processes, registry);
     return RunTool(platform, static_cast<int>(argv.size()), argv.data());
   }
@@ -66,7 +66,7 @@ TEST(RunTool, BadCommandLineRunsNothing) {
   EXPECT_TRUE(run.processes.commands.empty());
 
   ToolRun none;
-  Platform platform{none.registry, none.processes, none.console};
+  Platform platform{none.registry, none.processes, none.console, 1000};
   const wchar_t* argv[] = {nullptr};
   EXPECT_EQ(RunTool(platform, 0, argv), kErrorInvalidOperation);
   EXPECT_EQ(none.console.text, "Operation failed with the error code : 4317");
@@ -176,7 +176,7 @@ TEST(RunTool, RemovalPassScansItsViewAgain) {
   } console;
   console.registry = &registry;
   UninstallersRemoveTheirEntries(processes, registry);
-  Platform platform{registry, processes, console};
+  Platform platform{registry, processes, console, 1000};
   const wchar_t* argv[] = {L"gs-uninstall.exe"};
   EXPECT_EQ(RunTool(platform, 1, argv), kSuccess);
   EXPECT_EQ(console.text,

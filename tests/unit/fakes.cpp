@@ -27,8 +27,13 @@ std::vector<std::uint8_t> Utf16Bytes(std::wstring_view text, bool terminated) {
   return bytes;
 }
 
-Status FakeRegistry::OpenKey(const std::wstring& path, std::uint32_t access, OwnedKey* key) {
+FakeRegistry::~FakeRegistry() { EXPECT_EQ(openKeys, 0) << "keys left open"; }
+
+Status FakeRegistry::OpenKey(const std::wstring& fullPath, std::uint32_t access, OwnedKey* key) {
   ++openCalls;
+  // The platform takes a key path as a C string: it ends at the first NUL.
+  const std::wstring path = fullPath.substr(0, fullPath.find(L'\0'));
+  if (onOpen) onOpen(path);
   const Status status = Open(path, access, key);
   opens.push_back({path, access, status});
   return status;
@@ -128,15 +133,35 @@ void FakeRegistry::CloseKey(KeyHandle key) {
   --openKeys;
 }
 
-// Handles: process 3n+1, thread 3n+2 of the n-th child; job 3n+1, port 3n+2 of the n-th job,
-// offset by 1000000.
-namespace {
-constexpr std::size_t kJobBase = 1000000;
+FakeProcesses::~FakeProcesses() {
+  for (const auto& [value, handle] : open_) ADD_FAILURE() << "handle left open: " << handle.name;
+}
+
+OwnedHandle FakeProcesses::Open(const std::string& kind, std::size_t n, std::size_t child) {
+  const std::size_t value = nextHandle_++;
+  open_[value] = {kind + " " + std::to_string(n), child};
+  return OwnedHandle(this, HandleFor(value - 1));
+}
+
+std::string FakeProcesses::Name(ProcessHandle handle) const {
+  const auto found = open_.find(IndexOf(handle) + 1);
+  if (found == open_.end()) {
+    ADD_FAILURE() << "not an open handle: " << IndexOf(handle) + 1;
+    return "?";
+  }
+  return found->second.name;
+}
+
+FakeProcesses::Started& FakeProcesses::Child(ProcessHandle handle, const std::string& kind) {
+  const std::string name = Name(handle);
+  EXPECT_EQ(name.rfind(kind + " ", 0), 0u) << "not a " << kind << " handle: " << name;
+  const auto found = open_.find(IndexOf(handle) + 1);
+  return started_.at(found == open_.end() ? started_.size() - 1 : found->second.child);
 }
 
 Status FakeProcesses::StartProcess(const wchar_t* application, wchar_t* commandLine,
                                    std::uint32_t startFlags, const wchar_t* directory,
-                                   OwnedProcess* process) {
+                                   OwnedHandle* process, OwnedHandle* thread) {
   if (beforeStart) beforeStart();
   events.push_back("start");
   commands.emplace_back(commandLine);
@@ -151,21 +176,9 @@ Status FakeProcesses::StartProcess(const wchar_t* application, wchar_t* commandL
   if (afterStart) afterStart(commandLine, child);
   started_.push_back({child, now});
   const std::size_t n = started_.size() - 1;
-  *process = OwnedProcess(this, HandleFor(3 * n), HandleFor(3 * n + 1));
+  *process = Open("process", n, n);
+  *thread = Open("thread", n, n);
   return kSuccess;
-}
-
-std::string FakeProcesses::Name(ProcessHandle handle) const {
-  std::size_t index = IndexOf(handle);
-  const bool job = index >= kJobBase;
-  if (job) index -= kJobBase;
-  const char* kinds[2][3] = {{"process", "thread", "?"}, {"job", "port", "?"}};
-  return std::string(kinds[job][index % 3]) + " " + std::to_string(index / 3);
-}
-
-FakeProcesses::Started& FakeProcesses::Child(ProcessHandle process) {
-  EXPECT_EQ(Name(process).rfind("process", 0), 0u) << "not a process handle: " << Name(process);
-  return started_.at(IndexOf(process) / 3);
 }
 
 bool FakeProcesses::FileExists(const std::wstring& path) {
@@ -175,15 +188,26 @@ bool FakeProcesses::FileExists(const std::wstring& path) {
 
 std::uint32_t FakeProcesses::WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                             Status* error) {
-  events.push_back("wait process");
-  waitLimits.push_back(timeoutMs);
-  const FakeChild& child = Child(process).child;
+  events.push_back("wait " + Name(process));
+  processWaitLimits.push_back(timeoutMs);
+  const Started& started = Child(process, "process");
+  const FakeChild& child = started.child;
   if (child.waitResult == kWaitFailed) *error = child.waitError;
-  return child.waitResult;
+  if (child.waitResult != kWaitObject0) {
+    if (child.waitResult != kWaitFailed) now += timeoutMs;
+    return child.waitResult;
+  }
+  const std::uint64_t endsAt = started.startedAt + child.processMs;
+  if (endsAt <= now + timeoutMs) {
+    now = std::max(now, endsAt);
+    return kWaitObject0;
+  }
+  now += timeoutMs;
+  return static_cast<std::uint32_t>(kWaitTimeout);
 }
 
 Status FakeProcesses::GetExitCode(ProcessHandle process, std::uint32_t* exitCode) {
-  const FakeChild& child = Child(process).child;
+  const FakeChild& child = Child(process, "process").child;
   if (child.exitCodeStatus != kSuccess) return child.exitCodeStatus;
   *exitCode = child.exitCode;
   return kSuccess;
@@ -191,7 +215,7 @@ Status FakeProcesses::GetExitCode(ProcessHandle process, std::uint32_t* exitCode
 
 Status FakeProcesses::ResumeThread(ProcessHandle thread) {
   events.push_back("resume " + Name(thread));
-  return started_.at(IndexOf(thread) / 3).child.resumeStatus;
+  return Child(thread, "thread").child.resumeStatus;
 }
 
 Status FakeProcesses::TerminateProcess(ProcessHandle process, std::uint32_t exitCode) {
@@ -199,11 +223,12 @@ Status FakeProcesses::TerminateProcess(ProcessHandle process, std::uint32_t exit
   return kSuccess;
 }
 
-Status FakeProcesses::CreateJob(OwnedJob* job) {
+Status FakeProcesses::CreateJob(OwnedHandle* job, OwnedHandle* port) {
   events.push_back("create job");
   if (createJobStatus != kSuccess) return createJobStatus;
   const std::size_t n = jobs_++;
-  *job = OwnedJob(this, HandleFor(kJobBase + 3 * n), HandleFor(kJobBase + 3 * n + 1));
+  *job = Open("job", n, started_.size() - 1);
+  *port = Open("port", n, started_.size() - 1);
   return kSuccess;
 }
 
@@ -216,8 +241,9 @@ Status FakeProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeou
                                         std::uint32_t* message) {
   events.push_back("wait " + Name(port));
   waitLimits.push_back(timeoutMs);
-  // One job per launch: the port is that of the latest child.
-  Started& started = started_.back();
+  // One job per launch: only the latest job's port has anything to say.
+  EXPECT_EQ(Name(port), "port " + std::to_string(jobs_ - 1)) << "waiting on another job's port";
+  Started& started = Child(port, "port");
   const FakeChild& child = started.child;
   if (child.waitError != kSuccess) return child.waitError;
   if (started.messagesSent < child.otherMessages && child.messageGapMs <= timeoutMs) {
@@ -227,7 +253,8 @@ Status FakeProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeou
     return kSuccess;
   }
   const std::uint64_t emptiesAt = started.startedAt + child.jobMs;
-  if (started.messagesSent >= child.otherMessages && emptiesAt <= now + timeoutMs) {
+  if (!child.losesZeroMessage && started.messagesSent >= child.otherMessages &&
+      emptiesAt <= now + timeoutMs) {
     now = std::max(now, emptiesAt);
     *message = kJobMessageActiveProcessZero;
     return kSuccess;
@@ -236,7 +263,23 @@ Status FakeProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeou
   return kWaitTimeout;
 }
 
-void FakeProcesses::CloseHandle(ProcessHandle handle) { events.push_back("close " + Name(handle)); }
+Status FakeProcesses::CountActiveProcesses(ProcessHandle job, std::uint32_t* count) {
+  events.push_back("count " + Name(job));
+  const Started& started = Child(job, "job");
+  if (countStatus != kSuccess) return countStatus;
+  *count = now >= started.startedAt + started.child.jobMs ? 0 : 1;
+  return kSuccess;
+}
+
+void FakeProcesses::Sleep(std::uint32_t ms) {
+  sleeps.push_back(ms);
+  now += ms;
+}
+
+void FakeProcesses::CloseHandle(ProcessHandle handle) {
+  events.push_back("close " + Name(handle));
+  open_.erase(IndexOf(handle) + 1);
+}
 
 void UninstallersRemoveTheirEntries(FakeProcesses& processes, FakeRegistry& registry) {
   processes.afterStart = [&registry](const std::wstring& command, const FakeChild& child) {

@@ -31,7 +31,8 @@ struct FakeView {
 std::vector<std::uint8_t> Utf16Bytes(std::wstring_view text, bool terminated = true);
 
 // A registry that answers the tool's operations from two FakeViews. The view is told apart by the
-// access mask, so a wrong mask is caught: it fails the test and the open.
+// access mask, so a wrong mask is caught: it fails the test and the open. A key left open when it
+// goes away fails the test too.
 class FakeRegistry final : public RegistryApi {
  public:
   FakeView view64;
@@ -44,6 +45,10 @@ class FakeRegistry final : public RegistryApi {
     Status status;
   };
   std::vector<OpenRecord> opens;  // every open asked for, in order
+  // Runs before each open with its path, as the platform sees it (up to its first NUL).
+  std::function<void(const std::wstring&)> onOpen;
+
+  ~FakeRegistry() override;
 
   FakeView& View(RegistryView view) { return view == RegistryView::View64 ? view64 : view32; }
 
@@ -67,16 +72,20 @@ class FakeRegistry final : public RegistryApi {
   const FakeEntry* Find(const FakeView& view, const std::wstring& name) const;
 };
 
-// What a fake child does when started. In a job, the job empties `jobMs` after the start, after
-// `otherMessages` job messages `messageGapMs` apart; alone, its wait gives `waitResult`.
+// What a fake child does when started. Its process ends `processMs` after the start; in a job,
+// the job empties `jobMs` after the start, after `otherMessages` job messages `messageGapMs`
+// apart, and the platform announces it unless it `losesZeroMessage`. Alone, a `waitResult` other
+// than kWaitObject0 is what waiting for its process gives.
 struct FakeChild {
   Status startStatus = kSuccess;
   Status resumeStatus = kSuccess;
   std::uint32_t waitResult = kWaitObject0;
   Status waitError = kSuccess;  // of the process wait when it fails, or of the job wait if set
+  std::uint64_t processMs = 0;
   std::uint64_t jobMs = 0;
   int otherMessages = 0;
   std::uint64_t messageGapMs = 0;
+  bool losesZeroMessage = false;
   Status exitCodeStatus = kSuccess;
   std::uint32_t exitCode = 0;
   bool leavesEntry = false;       // an uninstaller that exits 0 yet removes nothing
@@ -84,9 +93,13 @@ struct FakeChild {
 };
 
 // Processes that "run" by the table `children` (keyed by command line; unknown commands end at
-// once with 0), on a clock of their own, recording what the tool asked for.
+// once with 0), on a clock of their own, recording what the tool asked for. Every handle it hands
+// out must be closed once, and a job's port waited on only while its job is the latest: a test
+// that leaks a handle, closes one twice or waits on the wrong port fails.
 class FakeProcesses final : public ProcessApi {
  public:
+  ~FakeProcesses() override;
+
   std::map<std::wstring, FakeChild> children;
   std::vector<std::wstring> commands;      // every start attempted, in order
   std::vector<std::wstring> applications;  // the program handed to each, "" for none
@@ -96,18 +109,23 @@ class FakeProcesses final : public ProcessApi {
   std::wstring windowsFolder = L"C:\\Windows";
   std::vector<std::uint32_t> flags;
   std::vector<std::wstring> directories;
-  std::vector<std::uint32_t> waitLimits;  // of process and job waits
-  std::vector<std::string> events;        // start, job, assign, resume, terminate, close ...
+  std::vector<std::uint32_t> waitLimits;         // of job port waits
+  std::vector<std::uint32_t> processWaitLimits;  // of process waits
+  std::vector<std::uint32_t> sleeps;
+  std::vector<std::string> events;  // start, job, assign, resume, wait, count, close ...
   std::function<void()> beforeStart;
   // Runs after each start, with the command line and what the child does.
   std::function<void(const std::wstring&, const FakeChild&)> afterStart;
   Status createJobStatus = kSuccess;
   Status assignStatus = kSuccess;
+  Status countStatus = kSuccess;
   std::uint64_t now = 5000;
   std::uint64_t startMs = 0;  // how long a start takes on the clock
 
+  std::size_t OpenHandles() const { return open_.size(); }
+
   Status StartProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t flags,
-                      const wchar_t* directory, OwnedProcess* process) override;
+                      const wchar_t* directory, OwnedHandle* process, OwnedHandle* thread) override;
   bool FileExists(const std::wstring& path) override;
   std::wstring SystemFolder() override { return systemFolder; }
   std::wstring WindowsFolder() override { return windowsFolder; }
@@ -116,11 +134,13 @@ class FakeProcesses final : public ProcessApi {
   Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;
   Status ResumeThread(ProcessHandle thread) override;
   Status TerminateProcess(ProcessHandle process, std::uint32_t exitCode) override;
-  Status CreateJob(OwnedJob* job) override;
+  Status CreateJob(OwnedHandle* job, OwnedHandle* port) override;
   Status AssignToJob(ProcessHandle job, ProcessHandle process) override;
   Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
                            std::uint32_t* message) override;
+  Status CountActiveProcesses(ProcessHandle job, std::uint32_t* count) override;
   std::uint64_t TickCount() override { return now; }
+  void Sleep(std::uint32_t ms) override;
   void CloseHandle(ProcessHandle handle) override;
 
  private:
@@ -129,10 +149,20 @@ class FakeProcesses final : public ProcessApi {
     std::uint64_t startedAt;
     int messagesSent = 0;
   };
+  // A new open handle named "<kind> <n>", for the n-th child or job.
+  OwnedHandle Open(const std::string& kind, std::size_t n, std::size_t child);
+  // The name of an open handle; a handle that is not open fails the test.
   std::string Name(ProcessHandle handle) const;
-  Started& Child(ProcessHandle process);
+  // The child a handle of `kind` belongs to.
+  Started& Child(ProcessHandle handle, const std::string& kind);
   std::vector<Started> started_;
-  int jobs_ = 0;
+  std::size_t jobs_ = 0;
+  std::size_t nextHandle_ = 1;
+  struct Handle {
+    std::string name;
+    std::size_t child;  // the child a process or thread handle is of, the latest child for a job
+  };
+  std::map<std::size_t, Handle> open_;
 };
 
 // Makes each child that exits with 0 delete the entries whose UninstallString it was started

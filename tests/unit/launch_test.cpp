@@ -5,8 +5,13 @@
 
 namespace {
 
+const wchar_t kEntryName[] = L"GPL Ghostscript u";
+
+// Launches "u.exe" for an entry that stays in the registry throughout.
 Status Launch(FakeProcesses& processes, std::uint32_t waitMs = 1000) {
-  return RunUninstaller(processes, L"u.exe", waitMs);
+  FakeRegistry registry;
+  registry.view64.entries = {{kEntryName, Utf16Bytes(L"u.exe")}};
+  return RunUninstaller(processes, {registry, RegistryView::View64, kEntryName}, L"u.exe", waitMs);
 }
 
 struct LaunchCase {
@@ -70,7 +75,9 @@ TEST(RunUninstaller, RunsOnlyTheProgramTheValueNames) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.value)));
     FakeProcesses processes;
     processes.files = c.files;
-    EXPECT_EQ(RunUninstaller(processes, c.value, 1000), c.status);
+    FakeRegistry registry;
+    EXPECT_EQ(RunUninstaller(processes, {registry, RegistryView::View32, kEntryName}, c.value, 1000),
+              c.status);
     if (c.status != kSuccess) {
       EXPECT_TRUE(processes.commands.empty());
       continue;
@@ -84,7 +91,9 @@ TEST(RunUninstaller, RunsOnlyTheProgramTheValueNames) {
   FakeProcesses processes;
   processes.files.emplace();
   processes.systemFolder = L"";
-  EXPECT_EQ(RunUninstaller(processes, L"bare /x", 1000), kErrorFileNotFound);
+  FakeRegistry registry;
+  EXPECT_EQ(RunUninstaller(processes, {registry, RegistryView::View64, kEntryName}, L"bare /x", 1000),
+            kErrorFileNotFound);
   EXPECT_EQ(processes.fileChecks, std::vector<std::wstring>{L"C:\\Windows\\bare.exe"});
   processes.systemFolder = L"C:\\Windows\\system32";
   processes.fileChecks.clear();
@@ -121,14 +130,113 @@ TEST(RunUninstaller, StatusOfEachOutcomeInAJob) {
 // The child is in its job before it runs a single instruction, and every handle is closed
 // (which stops nothing) whether or not the wait ran out.
 TEST(RunUninstaller, AssignsBeforeResumingAndClosesEverything) {
-  for (std::uint64_t jobMs : {10, 5000}) {
+  const std::vector<std::string> launch = {"start", "create job", "assign process 0 to job 0",
+                                           "resume thread 0"};
+  const std::vector<std::string> close = {"close job 0", "close port 0", "close thread 0",
+                                          "close process 0"};
+  struct Case {
+    std::uint64_t jobMs;
+    std::vector<std::string> wait;
+  };
+  const Case cases[] = {
+      {10, {"wait port 0"}},
+      // Run out: the job is asked after each slice, then whether the started process has ended.
+      {5000, {"wait port 0", "count job 0", "wait port 0", "count job 0", "wait process 0"}},
+  };
+  for (const Case& c : cases) {
     FakeProcesses processes;
-    processes.children[L"u.exe /S"] = Child(0, jobMs);
-    Launch(processes);
-    const std::vector<std::string> expected = {
-        "start", "create job", "assign process 0 to job 0", "resume thread 0", "wait port 0",
-        "close job 0", "close port 0", "close thread 0", "close process 0"};
+    processes.children[L"u.exe /S"] = Child(0, c.jobMs);
+    static_cast<void>(Launch(processes));
+    std::vector<std::string> expected = launch;
+    expected.insert(expected.end(), c.wait.begin(), c.wait.end());
+    expected.insert(expected.end(), close.begin(), close.end());
     EXPECT_EQ(processes.events, expected);
+  }
+}
+
+struct JobWaitCase {
+  const char* what;
+  FakeChild child;
+  bool entryGoes;  // the uninstaller deletes its entry as it starts
+  Status status;
+  std::vector<std::uint32_t> slices;  // the port waits, in order
+};
+
+FakeChild InJob(std::uint32_t exitCode, std::uint64_t jobMs, std::uint64_t processMs,
+                bool losesZeroMessage = false) {
+  FakeChild child = Child(exitCode, jobMs);
+  child.processMs = processMs;
+  child.losesZeroMessage = losesZeroMessage;
+  return child;
+}
+
+// The wait learns that the job is empty from the job itself as well as from its message, and
+// an uninstall whose process has ended and whose entry is gone is done at the run-out, whatever
+// it left running. The limit is 2500 ms, in slices of at most a second.
+TEST(RunUninstaller, JobWaitEndsWithTheUninstall) {
+  const JobWaitCase cases[] = {
+      {"message comes", InJob(0, 1500, 10), true, 0, {1000, 1000}},
+      {"message lost: the count says empty", InJob(0, 1500, 10, true), true, 0, {1000, 1000}},
+      {"message lost, never empty, entry still there", InJob(0, 9000, 10, true), false,
+       kWaitTimeout, {1000, 1000, 500, 0}},
+      {"message would come after the run-out", InJob(0, 2600, 10), false, kWaitTimeout,
+       {1000, 1000, 500, 0}},
+      {"lingering helper, entry gone: done", InJob(0, 100000, 300), true, 0, {1000, 1000, 500, 0}},
+      {"lingering helper, failed exit code", InJob(3, 100000, 300), true, 3, {1000, 1000, 500, 0}},
+      {"uninstaller itself still running", InJob(0, 100000, 100000), true, kWaitTimeout,
+       {1000, 1000, 500, 0}},
+  };
+  for (const JobWaitCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRegistry registry;
+    registry.view64.entries = {{kEntryName, Utf16Bytes(L"u.exe")}};
+    FakeProcesses processes;
+    FakeChild child = c.child;
+    if (c.entryGoes) child.onStart = [&registry] { registry.view64.entries.clear(); };
+    processes.children[L"u.exe /S"] = child;
+    EXPECT_EQ(RunUninstaller(processes, {registry, RegistryView::View64, kEntryName}, L"u.exe", 2500),
+              c.status);
+    EXPECT_EQ(processes.waitLimits, c.slices);
+  }
+
+  // A count the job will not give leaves the message and the limit.
+  FakeProcesses processes;
+  processes.countStatus = kErrorAccessDenied;
+  processes.children[L"u.exe /S"] = InJob(0, 1500, 10, true);
+  EXPECT_EQ(Launch(processes, 2500), kWaitTimeout);
+}
+
+// Without a job, an uninstaller that exits with 0 is waited for until its entry goes, looked up
+// every 250 ms within the limit; one that fails is not.
+TEST(RunUninstaller, WithoutAJobWaitsForTheEntryToGo) {
+  struct Case {
+    std::uint32_t exitCode;
+    int foundLookups;  // how often the entry is still found before it goes; -1: never goes
+    std::uint32_t limitMs;
+    std::vector<std::uint32_t> sleeps;
+  };
+  const Case cases[] = {
+      {0, 0, 5000, {}},
+      {0, 3, 5000, std::vector<std::uint32_t>(3, 250)},
+      {0, 12, 5000, std::vector<std::uint32_t>(12, 250)},
+      {0, -1, 900, {250, 250, 250, 150}},  // the limit, exactly
+      {3, -1, 5000, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.foundLookups);
+    FakeRegistry registry;
+    registry.view64.entries = {{kEntryName, Utf16Bytes(L"u.exe")}};
+    int lookups = 0;
+    registry.onOpen = [&](const std::wstring&) {
+      if (++lookups > c.foundLookups && c.foundLookups >= 0) registry.view64.entries.clear();
+    };
+    FakeProcesses processes;
+    processes.createJobStatus = kErrorAccessDenied;
+    processes.children[L"u.exe /S"] = Child(c.exitCode);
+    EXPECT_EQ(RunUninstaller(processes, {registry, RegistryView::View64, kEntryName}, L"u.exe",
+                             c.limitMs),
+              static_cast<Status>(c.exitCode));
+    EXPECT_EQ(processes.sleeps, c.sleeps);
   }
 }
 
@@ -158,7 +266,7 @@ TEST(RunUninstaller, FallsBackToTheChildAloneWithoutAJob) {
     processes.children[L"u.exe /S"] = child;
     EXPECT_EQ(Launch(processes), c.status);
     // The limit counts from the start of the launch.
-    EXPECT_EQ(processes.waitLimits, std::vector<std::uint32_t>{700});
+    EXPECT_EQ(processes.processWaitLimits, std::vector<std::uint32_t>{700});
     EXPECT_EQ(std::count(processes.events.begin(), processes.events.end(), "resume thread 0"), 1);
     EXPECT_EQ(processes.events.back(), "close process 0");
   }

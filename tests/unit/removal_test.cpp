@@ -81,6 +81,8 @@ TEST_F(RemoveInViewTest, CommandIsTheValueThenSlashS) {
       Entry(L"GPL Ghostscript d", longest),
       {L"GPL Ghostscript e", unterminated},
   };
+  // Without a job, each launch waits for its process with the whole limit the pass was given.
+  processes.createJobStatus = kErrorAccessDenied;
   EXPECT_EQ(Remove(RegistryView::View64), kSuccess);
   const std::vector<std::wstring> expected = {
       L"\"C:\\Program Files\\gs\\uninstgs.exe\" /S",
@@ -90,7 +92,7 @@ TEST_F(RemoveInViewTest, CommandIsTheValueThenSlashS) {
       L"C:\\" + std::wstring(505, L'h') + L".exe /S",
   };
   EXPECT_EQ(processes.commands, expected);
-  EXPECT_EQ(processes.waitLimits, std::vector<std::uint32_t>(5, 5000));
+  EXPECT_EQ(processes.processWaitLimits, std::vector<std::uint32_t>(5, 5000));
 }
 
 struct PassCase {
@@ -144,6 +146,14 @@ TEST_F(RemoveInViewTest, PassStatusKeepsTheLastFailure) {
        kErrorAccessDenied,
        "GPL Ghostscript 2 is uninstalled\n",
        1},
+      // The platform would read the first name as "GPL Ghostscript 1", another installation.
+      {"name with a NUL is never opened as the shorter name",
+       {FakeEntry{std::wstring(L"GPL Ghostscript 1\0x", 19), Utf16Bytes(L"x.exe")},
+        Entry(L"GPL Ghostscript 1", L"a.exe")},
+       {},
+       kErrorFileNotFound,
+       "GPL Ghostscript 1 is uninstalled\n",
+       1},
       {"value too long or unreadable is skipped",
        {tooLong, unreadable, Entry(L"GPL Ghostscript 3", L"c.exe")},
        {},
@@ -165,8 +175,9 @@ TEST_F(RemoveInViewTest, PassStatusKeepsTheLastFailure) {
   }
 }
 
-// An uninstaller that exits with 0 has succeeded only when its entry is gone: otherwise it is
-// ERROR_INSTALL_FAILURE with the failure line. Only an entry that still opens counts as left.
+// An uninstaller that exits with 0 has succeeded only when its entry is gone: an entry that still
+// opens is ERROR_INSTALL_FAILURE with the failure line, and one that will not open for any reason
+// but "not found" (access denied, say) may still be there: its error, with the failure line.
 TEST_F(RemoveInViewTest, ExitZeroWithTheEntryStillThereIsAFailure) {
   for (RegistryView view : {RegistryView::View64, RegistryView::View32}) {
     const std::wstring suffix = view == RegistryView::View64 ? L"64.exe" : L"32.exe";
@@ -176,20 +187,20 @@ TEST_F(RemoveInViewTest, ExitZeroWithTheEntryStillThereIsAFailure) {
     processes.children[L"a" + suffix + L" /S"].leavesEntry = true;
     FakeChild& locked = processes.children[L"l" + suffix + L" /S"];
     locked.leavesEntry = true;
-    // The entry is still there but can no longer be opened: no proof that it was left.
+    // The entry is still there but can no longer be opened: no proof that it is gone.
     locked.onStart = [this, view] {
       registry.View(view).entries.back().openStatus = kErrorAccessDenied;
     };
   }
-  EXPECT_EQ(Remove(RegistryView::View64), kErrorInstallFailure);
-  EXPECT_EQ(Remove(RegistryView::View32), kErrorInstallFailure);
+  EXPECT_EQ(Remove(RegistryView::View64), kErrorAccessDenied);
+  EXPECT_EQ(Remove(RegistryView::View32), kErrorAccessDenied);
   EXPECT_EQ(console.text,
             "GPL Ghostscript aborted is failed to uninstall\n"
             "GPL Ghostscript removed is uninstalled\n"
-            "GPL Ghostscript locked is uninstalled\n"
+            "GPL Ghostscript locked is failed to uninstall\n"
             "32bit GPL Ghostscript aborted is failed to uninstalled\n"
             "32bit GPL Ghostscript removed is uninstalled\n"
-            "32bit GPL Ghostscript locked is uninstalled\n");
+            "32bit GPL Ghostscript locked is failed to uninstalled\n");
   EXPECT_EQ(registry.openKeys, 0);
 }
 

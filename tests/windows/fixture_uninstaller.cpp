@@ -10,6 +10,9 @@
 //   --try-handles      write to every small handle value but its own standard ones, as a
 //                      program would that expected to have inherited its parent's handles
 //   --crash            die of an access violation
+//   --spawn MS         before exiting, start a copy of itself that records to the same FILE and
+//                      sleeps MS, and record "spawn=<0 or the error of the start>"
+//   --breakaway        start that copy outside any job it is in (CREATE_BREAKAWAY_FROM_JOB)
 // Anything else (such as the silent switch "/S") is ignored.
 #include <windows.h>
 
@@ -43,6 +46,8 @@ int wmain(int argc, wchar_t** argv) {
   DWORD sleepMs = 0;
   DWORD exitCode = 0;
   HANDLE lock = INVALID_HANDLE_VALUE;
+  std::wstring spawnMs;
+  bool breakaway = false;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -82,10 +87,32 @@ int wmain(int argc, wchar_t** argv) {
         DWORD written = 0;
         WriteFile(handle, "leak\n", 5, &written, nullptr);
       }
+    } else if (arg == L"--spawn" && hasValue) {
+      spawnMs = argv[++i];
+    } else if (arg == L"--breakaway") {
+      breakaway = true;
     } else if (arg == L"--crash") {
       volatile int* volatile nowhere = nullptr;
       *nowhere = 1;
     }
+  }
+  if (!spawnMs.empty()) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = std::wstring(L"\"") + self + L"\" --record \"" + record + L"\" --sleep " + spawnMs;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    const DWORD flags = CREATE_NO_WINDOW | (breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0);
+    DWORD error = 0;
+    if (CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                       &startup, &info)) {
+      CloseHandle(info.hThread);
+      CloseHandle(info.hProcess);
+    } else {
+      error = GetLastError();
+    }
+    if (!record.empty()) Append(record, "spawn=" + std::to_string(error) + "\n");
   }
   if (sleepMs != 0) Sleep(sleepMs);
   if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);

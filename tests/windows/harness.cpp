@@ -39,10 +39,15 @@ std::wstring SelfRemovingUninstaller(const std::wstring& record, RegistryView vi
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-void ExpectStillRunningAndEnd(const std::wstring& record) {
-  const std::vector<std::string> pids = RecordedLines(record, "pid=");
-  ASSERT_FALSE(pids.empty());
-  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(pids[0]));
+void ExpectStillRunningAndEnd(const std::wstring& record, std::size_t which) {
+  // A process that nothing waited for may not have recorded itself yet.
+  std::vector<std::string> pids = RecordedLines(record, "pid=");
+  for (int tries = 0; pids.size() <= which && tries < 100; ++tries) {
+    Sleep(100);
+    pids = RecordedLines(record, "pid=");
+  }
+  ASSERT_GT(pids.size(), which);
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(pids[which]));
   ASSERT_NE(process, nullptr);
   EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   TerminateProcess(process, 0);
@@ -248,6 +253,16 @@ void UninstallEntries::DeleteUninstallKey(RegistryView view) {
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall.c_str(), 0, KEY_READ | ViewFlag(view),
                           &check),
             ERROR_FILE_NOT_FOUND);
+}
+
+void UninstallEntries::RecreateUninstallKey(RegistryView view, const std::wstring& className) {
+  DeleteUninstallKey(view);
+  HKEY key = nullptr;
+  std::wstring writableClass = className;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstall.c_str(), 0, writableClass.data(), 0,
+                            KEY_ALL_ACCESS | ViewFlag(view), nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
 }
 
 void UninstallEntries::RemoveGhostscriptEntries() {

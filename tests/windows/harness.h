@@ -30,8 +30,9 @@ std::wstring SelfRemovingUninstaller(const std::wstring& record, RegistryView vi
 // `text` as narrow characters (for ASCII text).
 std::string Narrow(const std::wstring& text);
 
-// Checks that the process recorded in `record` (its one "pid=" line) is still running, then ends it.
-void ExpectStillRunningAndEnd(const std::wstring& record);
+// Checks that the process recorded `which`-th in `record` (by its "pid=" line) is still running,
+// then ends it.
+void ExpectStillRunningAndEnd(const std::wstring& record, std::size_t which = 0);
 
 // A fresh file name in the temporary folder; the file does not exist.
 std::wstring ScratchFile(const wchar_t* stem);
@@ -80,6 +81,8 @@ class UninstallEntries {
   static bool Exists(RegistryView view, const std::wstring& name);
   // Deletes the Uninstall key of `view` with everything under it.
   void DeleteUninstallKey(RegistryView view);
+  // Deletes the Uninstall key of `view` and makes it anew with the class name `className`.
+  void RecreateUninstallKey(RegistryView view, const std::wstring& className);
 
  private:
   static void RemoveGhostscriptEntries();

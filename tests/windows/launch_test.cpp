@@ -2,15 +2,31 @@
 // working directory and the exact command line the child receives.
 #include <gtest/gtest.h>
 
+#include "discovery/win_registry.h"
 #include "harness.h"
 #include "removal/launch.h"
 #include "removal/win_processes.h"
+#include "win_platform.h"
 
 namespace {
 
+// Launches `uninstallString` as the uninstaller of an entry that is not in the registry.
 Status Launch(const std::wstring& uninstallString, std::uint32_t waitMs = 60000) {
+  WinRegistry registry;
   WinProcesses processes;
-  return RunUninstaller(processes, uninstallString, waitMs);
+  return RunUninstaller(processes, {registry, RegistryView::View64, L"GPL Ghostscript no entry"},
+                        uninstallString, waitMs);
+}
+
+// The product waits ten minutes for each uninstaller.
+TEST(RealLaunch, TheProductWaitsTenMinutes) {
+  WinRegistry registry;
+  WinProcesses processes;
+  struct : Console {
+    void Write(std::string_view) override {}
+    void Flush() override {}
+  } console;
+  EXPECT_EQ(WindowsPlatform(registry, processes, console).uninstallWaitMs, 600000u);
 }
 
 TEST(RealLaunch, ExitCodeBecomesTheStatus) {
@@ -63,6 +79,44 @@ TEST(RealLaunch, ChildThatOutlastsTheLimitIsLeftRunning) {
 
   ExpectStillRunningAndEnd(record);
   DeleteFileW(record.c_str());
+}
+
+// What an uninstaller leaves running once its uninstall is done is not waited for: a process that
+// left the job is not waited for at all; one that stayed in it keeps the wait going only to the
+// limit, and then the uninstall, its process ended and its entry gone, counts as done. Either way
+// that process is still running afterwards.
+TEST(RealLaunch, ProcessesLeftRunningDoNotFailADoneUninstall) {
+  struct Case {
+    const char* what;
+    const wchar_t* extra;
+    std::uint32_t limitMs;
+    bool waitsForTheLimit;
+  };
+  const Case cases[] = {
+      {"a helper in the job", L" --spawn 30000", 2000, true},
+      {"a process that broke away", L" --spawn 30000 --breakaway", 60000, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UninstallEntries entries;
+    const std::wstring record = ScratchFile(L"record");
+    const std::wstring name = L"GPL Ghostscript leaves a process";
+    const std::wstring value = SelfRemovingUninstaller(record, RegistryView::View64, name, 0, c.extra);
+    entries.Add(RegistryView::View64, name, value);
+    WinRegistry registry;
+    WinProcesses processes;
+    const DWORD started = GetTickCount();
+    EXPECT_EQ(RunUninstaller(processes, {registry, RegistryView::View64, name}, value, c.limitMs), 0);
+    const DWORD elapsed = GetTickCount() - started;
+    if (c.waitsForTheLimit) {
+      EXPECT_GE(elapsed, c.limitMs - 100);
+    }
+    EXPECT_LT(elapsed, 15000u);
+    EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, name));
+    EXPECT_EQ(RecordedLines(record, "spawn="), std::vector<std::string>{"0"});
+    ExpectStillRunningAndEnd(record, 1);
+    DeleteFileW(record.c_str());
+  }
 }
 
 }  // namespace

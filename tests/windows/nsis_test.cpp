@@ -3,7 +3,10 @@
 // before.
 #include <gtest/gtest.h>
 
+#include "discovery/win_registry.h"
+#include "driver.h"
 #include "harness.h"
+#include "removal/win_processes.h"
 
 namespace {
 
@@ -41,46 +44,87 @@ class NsisTest : public ::testing::Test {
     return folder;
   }
 
-  UninstallEntries entries_;
-  std::vector<std::wstring> folders_;
-};
+  void InstallBoth() {
+    Install(L"sample64-setup.exe", RegistryView::View64, kSample64);
+    Install(L"sample32-setup.exe", RegistryView::View32, kSample32);
+  }
 
-TEST_F(NsisTest, EachUninstallIsReportedOnlyOnceItIsDone) {
-  const std::wstring folder64 = Install(L"sample64-setup.exe", RegistryView::View64, kSample64);
-  const std::wstring folder32 = Install(L"sample32-setup.exe", RegistryView::View32, kSample32);
-
-  // As each line arrives, what it reports must already be true.
-  std::vector<std::string> leftovers;
-  auto onLine = [&](const std::string& line) {
+ public:
+  // Checks, as each line arrives, that what it reports is already true.
+  void CheckLine(const std::string& line) {
     const bool is64 = line == "GPL Ghostscript Sample 10.02.1 is uninstalled";
     const bool is32 = line == "32bit GPL Ghostscript Sample 9.54.0 is uninstalled";
     if (!is64 && !is32) return;
     const RegistryView view = is64 ? RegistryView::View64 : RegistryView::View32;
     if (UninstallEntries::Exists(view, is64 ? kSample64 : kSample32))
-      leftovers.push_back(line + ": entry still there");
-    if (FolderExists(is64 ? folder64 : folder32)) leftovers.push_back(line + ": files still there");
-  };
-  const ProcessResult result = RunToolStreaming(L"", onLine);
+      leftovers_.push_back(line + ": entry still there");
+    if (FolderExists(folders_.at(is64 ? 0 : 1))) leftovers_.push_back(line + ": files still there");
+  }
+
+ protected:
+  // Both samples were removed, one at a time, and each reported only once done.
+  void ExpectBothRemovedOneAtATime() {
+    EXPECT_EQ(leftovers_, std::vector<std::string>{});
+    // One at a time: the second began after the first had ended.
+    EXPECT_EQ(ReadFile(kLog),
+              "begin GPL Ghostscript Sample 10.02.1\r\nend GPL Ghostscript Sample 10.02.1\r\n"
+              "begin GPL Ghostscript Sample 9.54.0\r\nend GPL Ghostscript Sample 9.54.0\r\n");
+    // Nothing is left installed, or running, when the tool has exited.
+    EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, kSample64));
+    EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View32, kSample32));
+    for (const std::wstring& folder : folders_) EXPECT_FALSE(FolderExists(folder));
+  }
+
+  UninstallEntries entries_;
+  std::vector<std::wstring> folders_;
+  std::vector<std::string> leftovers_;
+};
+
+TEST_F(NsisTest, EachUninstallIsReportedOnlyOnceItIsDone) {
+  InstallBoth();
+  const ProcessResult result =
+      RunToolStreaming(L"", [this](const std::string& line) { CheckLine(line); });
   EXPECT_EQ(result.output,
             "GPL Ghostscript Sample 10.02.1 is detected\r\n"
             "32bit GPL Ghostscript Sample 9.54.0 is detected\r\n"
             "GPL Ghostscript Sample 10.02.1 is uninstalled\r\n"
             "32bit GPL Ghostscript Sample 9.54.0 is uninstalled\r\n");
   EXPECT_EQ(result.exitCode, 0u);
-  EXPECT_EQ(leftovers, std::vector<std::string>{});
-  // One at a time: the second began after the first had ended.
-  EXPECT_EQ(ReadFile(kLog),
-            "begin GPL Ghostscript Sample 10.02.1\r\nend GPL Ghostscript Sample 10.02.1\r\n"
-            "begin GPL Ghostscript Sample 9.54.0\r\nend GPL Ghostscript Sample 9.54.0\r\n");
-  // Nothing is left installed, or running, when the tool has exited.
-  EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, kSample64));
-  EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View32, kSample32));
-  EXPECT_FALSE(FolderExists(folder64));
-  EXPECT_FALSE(FolderExists(folder32));
+  ExpectBothRemovedOneAtATime();
 
   const ProcessResult again = RunTool(L"");
   EXPECT_EQ(again.output, "Ghostscript is not installed.\r\n");
   EXPECT_EQ(again.exitCode, 0xFFFFFFFFu);
+}
+
+// The launch where no job can be had (the tool inside a job that allows no nesting): it waits for
+// each uninstaller, then for its entry to go, so each NSIS uninstall is still reported only once
+// done, and the next one starts only after it. The tool's own code against Windows but for jobs.
+TEST_F(NsisTest, WithoutAJobEachUninstallIsStillReportedOnlyOnceItIsDone) {
+  InstallBoth();
+  struct NoJobs final : WinProcesses {
+    Status CreateJob(OwnedHandle*, OwnedHandle*) override { return ERROR_NOT_SUPPORTED; }
+  } processes;
+  struct CheckingConsole final : Console {
+    NsisTest* test = nullptr;
+    std::string text;
+    void Write(std::string_view message) override {
+      text.append(message);
+      test->CheckLine(std::string(message.substr(0, message.size() - 1)));
+    }
+    void Flush() override {}
+  } console;
+  console.test = this;
+  WinRegistry registry;
+  Platform platform{registry, processes, console, 60000};
+  const wchar_t* argv[] = {L"gs-uninstall.exe"};
+  EXPECT_EQ(RunTool(platform, 1, argv), 0);
+  EXPECT_EQ(console.text,
+            "GPL Ghostscript Sample 10.02.1 is detected\n"
+            "32bit GPL Ghostscript Sample 9.54.0 is detected\n"
+            "GPL Ghostscript Sample 10.02.1 is uninstalled\n"
+            "32bit GPL Ghostscript Sample 9.54.0 is uninstalled\n");
+  ExpectBothRemovedOneAtATime();
 }
 
 // The uninstaller exits with 0 whatever its copy does: an aborted uninstall shows only in the

@@ -179,6 +179,15 @@ TEST_F(ToolTest, ValueIsRunWholeWhateverItsStorage) {
   EXPECT_EQ(Commands(), expected);
 }
 
+// However long the class name of an Uninstall key, its entries are seen.
+TEST_F(ToolTest, LongClassNameHidesNoEntry) {
+  entries_.RecreateUninstallKey(k64, std::wstring(300, L'c'));
+  entries_.Add(k64, L"GPL Ghostscript class", L"u.exe");
+  const ProcessResult result = RunTool(L"detect");
+  EXPECT_EQ(result.output, "GPL Ghostscript class is detected\r\n");
+  EXPECT_EQ(result.exitCode, 0u);
+}
+
 TEST_F(ToolTest, MissingUninstallKeyInOneView) {
   struct Case {
     RegistryView missing;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "discovery/win_registry.h"
+#include "driver.h"
 #include "harness.h"
 #include "removal/launch.h"
 #include "removal/win_processes.h"
@@ -101,13 +102,23 @@ TEST(RealLaunch, ProcessesLeftRunningDoNotFailADoneUninstall) {
     UninstallEntries entries;
     const std::wstring record = ScratchFile(L"record");
     const std::wstring name = L"GPL Ghostscript leaves a process";
-    const std::wstring value = SelfRemovingUninstaller(record, RegistryView::View64, name, 0, c.extra);
-    entries.Add(RegistryView::View64, name, value);
+    entries.Add(RegistryView::View64, name,
+                SelfRemovingUninstaller(record, RegistryView::View64, name, 0, c.extra));
+    // The tool's own code against Windows, with the limit cut short.
     WinRegistry registry;
     WinProcesses processes;
+    struct : Console {
+      std::string text;
+      void Write(std::string_view message) override { text.append(message); }
+      void Flush() override {}
+    } console;
+    Platform platform{registry, processes, console, c.limitMs};
+    const wchar_t* argv[] = {L"gs-uninstall.exe", L"remove"};
     const DWORD started = GetTickCount();
-    EXPECT_EQ(RunUninstaller(processes, {registry, RegistryView::View64, name}, value, c.limitMs), 0);
+    EXPECT_EQ(RunTool(platform, 2, argv), 0);
     const DWORD elapsed = GetTickCount() - started;
+    EXPECT_EQ(console.text, "GPL Ghostscript leaves a process is detected\n"
+                            "GPL Ghostscript leaves a process is uninstalled\n");
     if (c.waitsForTheLimit) {
       EXPECT_GE(elapsed, c.limitMs - 100);
     }

@@ -11,7 +11,8 @@
 //                      program would that expected to have inherited its parent's handles
 //   --crash            die of an access violation
 //   --spawn MS         before exiting, start a copy of itself that records to the same FILE and
-//                      sleeps MS, and record "spawn=<0 or the error of the start>"
+//                      sleeps MS, and record "spawn=<0 or the error of the start>" and, once
+//                      started, "spawned=<its process id>"
 //   --breakaway        start that copy outside any job it is in (CREATE_BREAKAWAY_FROM_JOB)
 // Anything else (such as the silent switch "/S") is ignored.
 #include <windows.h>
@@ -104,15 +105,16 @@ int wmain(int argc, wchar_t** argv) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     const DWORD flags = CREATE_NO_WINDOW | (breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0);
-    DWORD error = 0;
+    std::string result = "spawn=0\nspawned=";
     if (CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
                        &startup, &info)) {
+      result += std::to_string(info.dwProcessId);
       CloseHandle(info.hThread);
       CloseHandle(info.hProcess);
     } else {
-      error = GetLastError();
+      result = "spawn=" + std::to_string(GetLastError());
     }
-    if (!record.empty()) Append(record, "spawn=" + std::to_string(error) + "\n");
+    if (!record.empty()) Append(record, result + "\n");
   }
   if (sleepMs != 0) Sleep(sleepMs);
   if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);

@@ -39,15 +39,10 @@ std::wstring SelfRemovingUninstaller(const std::wstring& record, RegistryView vi
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-void ExpectStillRunningAndEnd(const std::wstring& record, std::size_t which) {
-  // A process that nothing waited for may not have recorded itself yet.
-  std::vector<std::string> pids = RecordedLines(record, "pid=");
-  for (int tries = 0; pids.size() <= which && tries < 100; ++tries) {
-    Sleep(100);
-    pids = RecordedLines(record, "pid=");
-  }
-  ASSERT_GT(pids.size(), which);
-  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(pids[which]));
+void ExpectStillRunningAndEnd(const std::wstring& record, const std::string& tag) {
+  const std::vector<std::string> pids = RecordedLines(record, tag);
+  ASSERT_FALSE(pids.empty());
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(pids[0]));
   ASSERT_NE(process, nullptr);
   EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   TerminateProcess(process, 0);

@@ -30,9 +30,9 @@ std::wstring SelfRemovingUninstaller(const std::wstring& record, RegistryView vi
 // `text` as narrow characters (for ASCII text).
 std::string Narrow(const std::wstring& text);
 
-// Checks that the process recorded `which`-th in `record` (by its "pid=" line) is still running,
-// then ends it.
-void ExpectStillRunningAndEnd(const std::wstring& record, std::size_t which = 0);
+// Checks that the process whose id is on the first line of `record` that starts with `tag` is
+// still running, then ends it.
+void ExpectStillRunningAndEnd(const std::wstring& record, const std::string& tag = "pid=");
 
 // A fresh file name in the temporary folder; the file does not exist.
 std::wstring ScratchFile(const wchar_t* stem);

@@ -125,7 +125,7 @@ TEST(RealLaunch, ProcessesLeftRunningDoNotFailADoneUninstall) {
     EXPECT_LT(elapsed, 15000u);
     EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, name));
     EXPECT_EQ(RecordedLines(record, "spawn="), std::vector<std::string>{"0"});
-    ExpectStillRunningAndEnd(record, 1);
+    ExpectStillRunningAndEnd(record, "spawned=");
     DeleteFileW(record.c_str());
   }
 }

@@ -3,6 +3,8 @@
 //                      "pid=<its process id>" and "exe=<its own path>" to FILE (UTF-8)
 //   --lock FILE        hold FILE open while it runs; if another holder exists, record "overlap"
 //   --delete-key 64|32 NAME   delete its Uninstall entry NAME in that registry view
+//   --lock-key 64|32 NAME     leave its Uninstall entry NAME in that view but deny everyone
+//                      every access to it (an empty DACL)
 //   --sleep MS         sleep before exiting
 //   --exit CODE        exit with CODE (decimal or 0x hex); 0 by default
 //   --chatter          write to its standard output and standard error, through the C runtime
@@ -69,6 +71,20 @@ int wmain(int argc, wchar_t** argv) {
       const std::wstring path =
           std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + argv[++i];
       RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
+    } else if (arg == L"--lock-key" && i + 2 < argc) {
+      const REGSAM view = std::wcscmp(argv[++i], L"64") == 0 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+      const std::wstring path =
+          std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + argv[++i];
+      HKEY key = nullptr;
+      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | view, &key) == ERROR_SUCCESS) {
+        ACL empty;
+        InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
+        SECURITY_DESCRIPTOR descriptor;
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE);
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+        RegCloseKey(key);
+      }
     } else if (arg == L"--sleep" && hasValue) {
       sleepMs = std::wcstoul(argv[++i], nullptr, 0);
     } else if (arg == L"--exit" && hasValue) {

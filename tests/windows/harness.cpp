@@ -198,8 +198,20 @@ REGSAM ViewFlag(RegistryView view) {
 UninstallEntries::UninstallEntries() { RemoveGhostscriptEntries(); }
 
 UninstallEntries::~UninstallEntries() {
-  for (const auto& [view, name] : added_)
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + L"\\" + name).c_str(), ViewFlag(view), 0);
+  for (const auto& [view, name] : added_) {
+    const std::wstring path = kUninstall + L"\\" + name;
+    // An uninstaller may have locked its entry: its owner can still let everyone in again.
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | ViewFlag(view), &key) ==
+        ERROR_SUCCESS) {
+      SECURITY_DESCRIPTOR open;
+      InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+      SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
+      RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &open);
+      RegCloseKey(key);
+    }
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), ViewFlag(view), 0);
+  }
   RemoveGhostscriptEntries();
 }
 

@@ -194,6 +194,21 @@ TEST_F(HostileTest, MisbehavingUninstallers) {
   EXPECT_EQ(RunTool(L"remove").exitCode, 0xC0000005u);
 }
 
+// An uninstaller that exits with 0 but leaves its entry locked against everyone has not shown
+// that the entry is gone: the failure line and the error of the lookup, in either view.
+TEST_F(HostileTest, EntryLockedByItsUninstallerIsAFailure) {
+  entries_.Add(k64, L"GPL Ghostscript locked",
+               FixtureCommand(L"--lock-key 64 \"GPL Ghostscript locked\""));
+  entries_.Add(k32, L"GPL Ghostscript locked",
+               FixtureCommand(L"--lock-key 32 \"GPL Ghostscript locked\""));
+  const ProcessResult result = RunTool(L"remove");
+  EXPECT_EQ(result.output,
+            "GPL Ghostscript locked is detected\r\n32bit GPL Ghostscript locked is detected\r\n"
+            "GPL Ghostscript locked is failed to uninstall\r\n"
+            "32bit GPL Ghostscript locked is failed to uninstalled\r\n");
+  EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
 // An uninstaller that also deletes another installation's entry after the pass has listed it:
 // that entry will not open, which counts as a failure without a line.
 TEST_F(HostileTest, UninstallerThatDeletesOtherEntries) {

@@ -54,8 +54,8 @@ class RegistryApi {
   [[nodiscard]] virtual Status OpenKey(const std::wstring& path, std::uint32_t access,
                                        OwnedKey* key) = 0;
 
-  // RegQueryInfoKeyW, asking for the number of subkeys alone (not the class, whose length has no
-  // bound). `count` is written only on success.
+  // RegQueryInfoKeyW, asking for the number of subkeys alone: not the class, which may be longer
+  // than any buffer given and would fail the call. `count` is written only on success.
   [[nodiscard]] virtual Status QuerySubkeyCount(KeyHandle key, std::uint32_t* count) = 0;
 
   // RegEnumKeyExW. On input *length is the capacity of `name` in characters, counting the

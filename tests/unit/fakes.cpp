@@ -138,15 +138,15 @@ FakeProcesses::~FakeProcesses() {
 }
 
 OwnedHandle FakeProcesses::Open(const std::string& kind, std::size_t n, std::size_t child) {
-  const std::size_t value = nextHandle_++;
-  open_[value] = {kind + " " + std::to_string(n), child};
-  return OwnedHandle(this, HandleFor(value - 1));
+  const ProcessHandle handle = HandleFor(handles_++);
+  open_[handle] = {kind + " " + std::to_string(n), child};
+  return OwnedHandle(this, handle);
 }
 
 std::string FakeProcesses::Name(ProcessHandle handle) const {
-  const auto found = open_.find(IndexOf(handle) + 1);
+  const auto found = open_.find(handle);
   if (found == open_.end()) {
-    ADD_FAILURE() << "not an open handle: " << IndexOf(handle) + 1;
+    ADD_FAILURE() << "not an open handle: " << handle;
     return "?";
   }
   return found->second.name;
@@ -155,7 +155,7 @@ std::string FakeProcesses::Name(ProcessHandle handle) const {
 FakeProcesses::Started& FakeProcesses::Child(ProcessHandle handle, const std::string& kind) {
   const std::string name = Name(handle);
   EXPECT_EQ(name.rfind(kind + " ", 0), 0u) << "not a " << kind << " handle: " << name;
-  const auto found = open_.find(IndexOf(handle) + 1);
+  const auto found = open_.find(handle);
   return started_.at(found == open_.end() ? started_.size() - 1 : found->second.child);
 }
 
@@ -278,7 +278,7 @@ void FakeProcesses::Sleep(std::uint32_t ms) {
 
 void FakeProcesses::CloseHandle(ProcessHandle handle) {
   events.push_back("close " + Name(handle));
-  open_.erase(IndexOf(handle) + 1);
+  open_.erase(handle);
 }
 
 void UninstallersRemoveTheirEntries(FakeProcesses& processes, FakeRegistry& registry) {

@@ -157,12 +157,12 @@ class FakeProcesses final : public ProcessApi {
   Started& Child(ProcessHandle handle, const std::string& kind);
   std::vector<Started> started_;
   std::size_t jobs_ = 0;
-  std::size_t nextHandle_ = 1;
+  std::size_t handles_ = 0;  // handed out so far
   struct Handle {
     std::string name;
     std::size_t child;  // the child a process or thread handle is of, the latest child for a job
   };
-  std::map<std::size_t, Handle> open_;
+  std::map<ProcessHandle, Handle> open_;
 };
 
 // Makes each child that exits with 0 delete the entries whose UninstallString it was started

@@ -4,6 +4,9 @@
 
 #include <cwchar>
 
+#include "discovery/win_registry.h"
+#include "driver.h"
+
 namespace {
 
 const std::wstring kUninstall = kUninstallKeyPath;
@@ -177,6 +180,26 @@ ProcessResult RunToolStreaming(const std::wstring& arguments,
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
   }
+  return result;
+}
+
+void CapturedConsole::Write(std::string_view message) {
+  text.append(message);
+  if (onLine && !message.empty() && message.back() == '\n')
+    onLine(std::string(message.substr(0, message.size() - 1)));
+}
+
+InProcessResult RunToolInProcess(ProcessApi& processes, std::uint32_t waitMs,
+                                 const wchar_t* argument,
+                                 const std::function<void(const std::string&)>& onLine) {
+  WinRegistry registry;
+  CapturedConsole console;
+  console.onLine = onLine;
+  Platform platform{registry, processes, console, waitMs};
+  const wchar_t* argv[] = {L"gs-uninstall.exe", argument};
+  InProcessResult result;
+  result.status = RunTool(platform, argument == nullptr ? 1 : 2, argv);
+  result.output = console.text;
   return result;
 }
 

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "console.h"
 #include "discovery/registry.h"
+#include "removal/process_api.h"
 
 // The folder of the running test program; the tool and the fixture uninstaller are built beside it.
 std::wstring BuildDir();
@@ -60,6 +62,28 @@ ProcessResult RunTool(const std::wstring& arguments);
 // `onLine` sees each line (without its line end) as soon as the tool has written it out.
 ProcessResult RunToolStreaming(const std::wstring& arguments,
                                const std::function<void(const std::string&)>& onLine);
+
+// Standard output of the tool's code run in this process, as text; `onLine` (when set) sees each
+// line as it is written, without its line end.
+class CapturedConsole final : public Console {
+ public:
+  std::string text;
+  std::function<void(const std::string&)> onLine;
+  void Write(std::string_view message) override;
+  void Flush() override {}
+};
+
+struct InProcessResult {
+  std::string output;  // the lines, ending in "\n"
+  Status status = kSuccess;
+};
+
+// Runs the tool's own code in this process, with `argument` (none when null), against the real
+// registry and `processes` (a test may take a call's place), with the wait for each uninstaller cut
+// to `waitMs`; `onLine` sees each line as it is written.
+InProcessResult RunToolInProcess(ProcessApi& processes, std::uint32_t waitMs,
+                                 const wchar_t* argument = nullptr,
+                                 const std::function<void(const std::string&)>& onLine = {});
 
 // A string value of an entry, or "" when it is missing.
 std::wstring EntryValue(RegistryView view, const std::wstring& name, const wchar_t* value);

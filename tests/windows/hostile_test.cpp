@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <map>
 
-#include "driver.h"
-#include "discovery/win_registry.h"
 #include "harness.h"
 #include "removal/win_processes.h"
 
@@ -295,26 +293,16 @@ TEST_F(HostileTest, PlantedProgramsNeverRun) {
   }
 }
 
-class CapturedConsole final : public Console {
- public:
-  std::string text;
-  void Write(std::string_view message) override { text.append(message); }
-  void Flush() override {}
-};
-
 // A hanging uninstaller, with the limit cut to 1.5 s: 258, left running, and the next entry is
 // still removed. The tool's own code against the real registry and processes.
 TEST_F(HostileTest, HangingUninstallerIsLeftRunningAndTheNextOneRuns) {
   entries_.Add(k64, L"GPL Ghostscript 1 hangs",
                FixtureCommand(L"--record " + Quoted(record_) + L" --sleep 30000"));
   entries_.Add(k64, L"GPL Ghostscript 2 ok", SelfRemovingUninstaller(record_, k64, L"GPL Ghostscript 2 ok"));
-  WinRegistry registry;
   WinProcesses processes;
-  CapturedConsole console;
-  Platform platform{registry, processes, console, 1500};
-  const wchar_t* argv[] = {L"gs-uninstall.exe"};
-  EXPECT_EQ(RunTool(platform, 1, argv), kWaitTimeout);
-  EXPECT_EQ(console.text,
+  const InProcessResult result = RunToolInProcess(processes, 1500);
+  EXPECT_EQ(result.status, kWaitTimeout);
+  EXPECT_EQ(result.output,
             "GPL Ghostscript 1 hangs is detected\nGPL Ghostscript 2 ok is detected\n"
             "GPL Ghostscript 1 hangs is failed to uninstall\nGPL Ghostscript 2 ok is uninstalled\n");
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "discovery/win_registry.h"
-#include "driver.h"
 #include "harness.h"
 #include "removal/launch.h"
 #include "removal/win_processes.h"
@@ -23,10 +22,7 @@ Status Launch(const std::wstring& uninstallString, std::uint32_t waitMs = 60000)
 TEST(RealLaunch, TheProductWaitsTenMinutes) {
   WinRegistry registry;
   WinProcesses processes;
-  struct : Console {
-    void Write(std::string_view) override {}
-    void Flush() override {}
-  } console;
+  CapturedConsole console;
   EXPECT_EQ(WindowsPlatform(registry, processes, console).uninstallWaitMs, 600000u);
 }
 
@@ -105,20 +101,13 @@ TEST(RealLaunch, ProcessesLeftRunningDoNotFailADoneUninstall) {
     entries.Add(RegistryView::View64, name,
                 SelfRemovingUninstaller(record, RegistryView::View64, name, 0, c.extra));
     // The tool's own code against Windows, with the limit cut short.
-    WinRegistry registry;
     WinProcesses processes;
-    struct : Console {
-      std::string text;
-      void Write(std::string_view message) override { text.append(message); }
-      void Flush() override {}
-    } console;
-    Platform platform{registry, processes, console, c.limitMs};
-    const wchar_t* argv[] = {L"gs-uninstall.exe", L"remove"};
     const DWORD started = GetTickCount();
-    EXPECT_EQ(RunTool(platform, 2, argv), 0);
+    const InProcessResult result = RunToolInProcess(processes, c.limitMs, L"remove");
     const DWORD elapsed = GetTickCount() - started;
-    EXPECT_EQ(console.text, "GPL Ghostscript leaves a process is detected\n"
-                            "GPL Ghostscript leaves a process is uninstalled\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "GPL Ghostscript leaves a process is detected\n"
+                             "GPL Ghostscript leaves a process is uninstalled\n");
     if (c.waitsForTheLimit) {
       EXPECT_GE(elapsed, c.limitMs - 100);
     }

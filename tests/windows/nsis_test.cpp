@@ -3,8 +3,6 @@
 // before.
 #include <gtest/gtest.h>
 
-#include "discovery/win_registry.h"
-#include "driver.h"
 #include "harness.h"
 #include "removal/win_processes.h"
 
@@ -105,21 +103,10 @@ TEST_F(NsisTest, WithoutAJobEachUninstallIsStillReportedOnlyOnceItIsDone) {
   struct NoJobs final : WinProcesses {
     Status CreateJob(OwnedHandle*, OwnedHandle*) override { return ERROR_NOT_SUPPORTED; }
   } processes;
-  struct CheckingConsole final : Console {
-    NsisTest* test = nullptr;
-    std::string text;
-    void Write(std::string_view message) override {
-      text.append(message);
-      test->CheckLine(std::string(message.substr(0, message.size() - 1)));
-    }
-    void Flush() override {}
-  } console;
-  console.test = this;
-  WinRegistry registry;
-  Platform platform{registry, processes, console, 60000};
-  const wchar_t* argv[] = {L"gs-uninstall.exe"};
-  EXPECT_EQ(RunTool(platform, 1, argv), 0);
-  EXPECT_EQ(console.text,
+  const InProcessResult result =
+      RunToolInProcess(processes, 60000, nullptr, [this](const std::string& line) { CheckLine(line); });
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output,
             "GPL Ghostscript Sample 10.02.1 is detected\n"
             "32bit GPL Ghostscript Sample 9.54.0 is detected\n"
             "GPL Ghostscript Sample 10.02.1 is uninstalled\n"

@@ -42,6 +42,17 @@ void Append(const std::wstring& file, const std::string& line) {
   CloseHandle(handle);
 }
 
+// The Uninstall entry `name` in the registry view `view` ("64" or "32"): its path under
+// HKEY_LOCAL_MACHINE and the view's access flag.
+struct Entry {
+  std::wstring path;
+  REGSAM view;
+};
+Entry EntryOf(const wchar_t* view, const wchar_t* name) {
+  return {std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + name,
+          static_cast<REGSAM>(std::wcscmp(view, L"64") == 0 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY)};
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -67,16 +78,15 @@ int wmain(int argc, wchar_t** argv) {
                          FILE_FLAG_DELETE_ON_CLOSE, nullptr);
       if (lock == INVALID_HANDLE_VALUE && !record.empty()) Append(record, "overlap\n");
     } else if (arg == L"--delete-key" && i + 2 < argc) {
-      const REGSAM view = std::wcscmp(argv[++i], L"64") == 0 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-      const std::wstring path =
-          std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + argv[++i];
-      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
+      const Entry entry = EntryOf(argv[i + 1], argv[i + 2]);
+      i += 2;
+      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, entry.path.c_str(), entry.view, 0);
     } else if (arg == L"--lock-key" && i + 2 < argc) {
-      const REGSAM view = std::wcscmp(argv[++i], L"64") == 0 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-      const std::wstring path =
-          std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + argv[++i];
+      const Entry entry = EntryOf(argv[i + 1], argv[i + 2]);
+      i += 2;
       HKEY key = nullptr;
-      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | view, &key) == ERROR_SUCCESS) {
+      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.path.c_str(), 0, WRITE_DAC | entry.view, &key) ==
+          ERROR_SUCCESS) {
         ACL empty;
         InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
         SECURITY_DESCRIPTOR descriptor;

@@ -20,7 +20,7 @@ EntryList ScanUninstallEntries(RegistryApi& registry, const OwnedKey& uninstallK
 
 Status OpenEntry(RegistryApi& registry, RegistryView view, std::wstring_view name, OwnedKey* key) {
   // The platform reads a key path up to its first NUL: this name would open another key.
-  if (name.find(L'\0') != std::wstring_view::npos) return kErrorFileNotFound;
+  if (name.find(L'\0') != std::wstring_view::npos) return kErrorInvalidName;
   std::wstring path = kUninstallKeyPath;
   path += L'\\';
   path += name;

@@ -23,7 +23,7 @@ EntryList ScanUninstallEntries(RegistryApi& registry, const OwnedKey& uninstallK
 
 // Opens the key of the entry `name` in `view` for reading its values. Returns 0 or the error of
 // the open; a name holding a NUL, which the platform would read as the shorter name before it,
-// gives kErrorFileNotFound without an open.
+// gives kErrorInvalidName without an open.
 [[nodiscard]] Status OpenEntry(RegistryApi& registry, RegistryView view, std::wstring_view name,
                                OwnedKey* key);
 

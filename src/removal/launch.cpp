@@ -57,23 +57,48 @@ std::uint32_t Remaining(ProcessApi& processes, std::uint64_t startedAt, std::uin
   return elapsed >= limitMs ? 0 : static_cast<std::uint32_t>(limitMs - elapsed);
 }
 
-// Waits until no process is left in `job`. The job's message says so, but the platform may lose
-// it: the job is also asked for its count of active processes after each slice of at most
-// kJobSliceMs. Returns 0, kWaitTimeout when the limit runs out first, or the error of the wait.
-Status WaitForEmptyJob(ProcessApi& processes, ProcessHandle job, ProcessHandle port,
-                       std::uint64_t startedAt, std::uint32_t limitMs) {
+// Whether the started process has ended, by a wait that does not block: only then is its exit
+// code its own (GetExitCodeProcess gives STILL_ACTIVE, 259, for a process that still runs).
+bool HasEnded(ProcessApi& processes, ProcessHandle process) {
+  Status error = kSuccess;
+  return processes.WaitForProcess(process, 0, &error) == kWaitObject0;
+}
+
+// Waits until the uninstall in `job` is over: the job itself says that no process is active in
+// it, after each slice of at most kJobSliceMs. A job message only prompts the question: a nested
+// job's messages reach this port too (an uninstaller may put its helpers in a job of its own), and
+// the platform may lose one. Once the started process has ended and its entry is gone, what is
+// still in the job gets kLeftoverWaitMs more, within the limit; then the uninstall is done. Returns
+// 0 when it is over or done, kWaitTimeout when the limit runs out first, or the error of the wait.
+Status WaitForJob(ProcessApi& processes, ProcessHandle job, ProcessHandle port,
+                  ProcessHandle process, const UninstallEntry& entry, std::uint64_t startedAt,
+                  std::uint32_t limitMs) {
+  bool done = false;  // the started process has ended and its entry is gone
+  std::uint64_t doneAt = 0;
   for (;;) {
-    const std::uint32_t remaining = Remaining(processes, startedAt, limitMs);
+    const std::uint32_t limitLeft = Remaining(processes, startedAt, limitMs);
+    std::uint32_t remaining = limitLeft;
+    if (done) {
+      const std::uint32_t leftover = Remaining(processes, doneAt, kLeftoverWaitMs);
+      if (leftover < remaining) remaining = leftover;
+    }
     std::uint32_t message = 0;
     const Status waited = processes.WaitForJobMessage(
         port, remaining < kJobSliceMs ? remaining : kJobSliceMs, &message);
-    if (waited == kSuccess && message == kJobMessageActiveProcessZero) return kSuccess;
     if (waited != kSuccess && waited != kWaitTimeout) return waited;
     std::uint32_t active = 0;
-    if (processes.CountActiveProcesses(job, &active) == kSuccess && active == 0) return kSuccess;
-    // Past the limit, a stream of other messages (processes coming and going) must not keep the
-    // tool waiting.
-    if (remaining == 0) return kWaitTimeout;
+    const bool empty = processes.CountActiveProcesses(job, &active) == kSuccess && active == 0;
+    const bool ended = HasEnded(processes, process);
+    if (empty && ended) return kSuccess;
+    // What it left running (a page in a browser, a helper that deletes the uninstaller, the
+    // desktop process it made the system start) is not the uninstall.
+    const bool nowDone =
+        ended && LookUpEntry(entry.registry, entry.view, entry.name) == kErrorFileNotFound;
+    if (nowDone && !done) doneAt = processes.TickCount();
+    done = nowDone;
+    // Past the limit, a stream of messages (processes coming and going) must not keep the tool
+    // waiting.
+    if (remaining == 0 && (done || limitLeft == 0)) return done ? kSuccess : kWaitTimeout;
   }
 }
 
@@ -87,15 +112,6 @@ Status WaitForProcess(ProcessApi& processes, ProcessHandle process, std::uint64_
   // WAIT_TIMEOUT, and anything else that is not the end of the process, counts as the limit
   // having run out.
   return waited == kWaitObject0 ? kSuccess : kWaitTimeout;
-}
-
-// Whether the uninstall is over though its job is not empty: the started process has ended and
-// its entry is gone. What it left running (a page in a browser, a helper that deletes the
-// uninstaller) is not the uninstall.
-bool UninstallIsDone(ProcessApi& processes, ProcessHandle process, const UninstallEntry& entry) {
-  Status error = kSuccess;
-  return processes.WaitForProcess(process, 0, &error) == kWaitObject0 &&
-         LookUpEntry(entry.registry, entry.view, entry.name) == kErrorFileNotFound;
 }
 
 // Without a job, an uninstaller that hands its work to a copy of itself has ended long before its
@@ -165,11 +181,11 @@ Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
     return resumed;
   }
 
-  // On a run-out wait everything is left running: closing the job stops nothing.
-  Status waited = inJob ? WaitForEmptyJob(processes, job.Get(), port.Get(), startedAt, waitMs)
-                        : WaitForProcess(processes, process.Get(), startedAt, waitMs);
-  if (waited == kWaitTimeout && inJob && UninstallIsDone(processes, process.Get(), entry))
-    waited = kSuccess;
+  // On a run-out wait everything is left running: closing the job stops nothing. Either wait
+  // returns 0 only once the started process has ended.
+  const Status waited =
+      inJob ? WaitForJob(processes, job.Get(), port.Get(), process.Get(), entry, startedAt, waitMs)
+            : WaitForProcess(processes, process.Get(), startedAt, waitMs);
   if (waited != kSuccess) return waited;
 
   std::uint32_t exitCode = 0;

@@ -10,6 +10,11 @@
 // How long the tool waits for one uninstaller before it moves on: ten minutes.
 inline constexpr std::uint32_t kUninstallWaitMs = 600000;
 
+// How long an uninstall whose uninstaller has ended and whose entry is gone is still waited for,
+// for the processes it started to end too (an NSIS copy still deleting files): 30 seconds. What
+// runs after that is left running.
+inline constexpr std::uint32_t kLeftoverWaitMs = 30000;
+
 // The Uninstall entry of the installation an uninstaller removes: whether the uninstall is done
 // shows in whether it is gone.
 struct UninstallEntry {
@@ -34,11 +39,12 @@ struct UninstallEntry {
 
 // Runs `uninstallString` followed by " /S", the recorded text with no quotes added or removed, as
 // the command line of the program ChooseProgram names, without a window, in "C:\", and waits, at
-// most `waitMs` from the start, for the uninstall to end: in a job of its own, until the job is
-// empty (a process that leaves the job is not waited for), or until the started process has ended
-// and `entry` is gone; without a job, until the started process has ended and, when it exits
-// with 0, until `entry` is gone. Returns the exit code of the process it started, kWaitTimeout
-// when the wait ran out with the uninstall not done (everything is left running), or the error
-// code of a failed choice, start or wait.
+// most `waitMs` from the start, for the uninstall to end: in a job of its own, until the job says
+// it is empty (a process that leaves the job is not waited for), or until kLeftoverWaitMs after
+// the started process has ended and `entry` is gone; without a job, until the started process has
+// ended and, when it exits with 0, until `entry` is gone. Returns the exit code of the process it
+// started, read only once that process has ended; kWaitTimeout when the wait ran out with the
+// uninstall not done (everything is left running); or the error code of a failed choice, start or
+// wait.
 [[nodiscard]] Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
                                     std::wstring_view uninstallString, std::uint32_t waitMs);

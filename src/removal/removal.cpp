@@ -51,12 +51,20 @@ Status RemoveInView(Platform& platform, RegistryView view) {
   for (const std::wstring& entry : entries) {
     OwnedKey entryKey;
     const Status entryOpened = OpenEntry(platform.registry, view, entry, &entryKey);
+    // An entry not found at its turn is gone (an earlier uninstaller removed it too): nothing is
+    // left to remove. Any other failure may leave an installation behind.
     if (entryOpened != kSuccess) {
-      Keep(status, entryOpened);
+      if (entryOpened != kErrorFileNotFound) Keep(status, entryOpened);
       continue;
     }
+    // A missing value leaves nothing to run; a value that cannot be read (longer than one read
+    // can return, say) leaves the installation in place, which 0 must not hide.
     std::wstring uninstallString;
-    if (ReadUninstallString(platform.registry, entryKey, &uninstallString) != kSuccess) continue;
+    const Status read = ReadUninstallString(platform.registry, entryKey, &uninstallString);
+    if (read != kSuccess) {
+      if (read != kErrorFileNotFound) Keep(status, read);
+      continue;
+    }
     entryKey = OwnedKey();  // the uninstaller is about to delete it
 
     // Every line so far must be out before an uninstaller that may run for minutes.

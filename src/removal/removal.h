@@ -3,9 +3,10 @@
 #include "platform.h"
 
 // Runs the recorded uninstaller of every installation in `view`, one at a time, and prints a line
-// for each one launched. Returns 0 when every entry was removed or skipped without error; otherwise
-// the last nonzero status among the entries (a key that would not open, an uninstaller that failed),
-// or the error of opening the Uninstall key.
+// for each one launched. Returns 0 when every entry was removed, was gone by its turn, or had no
+// UninstallString; otherwise the last nonzero status among the entries (a key that would not open,
+// a value that could not be read, an uninstaller that failed), or the error of opening the
+// Uninstall key.
 [[nodiscard]] Status RemoveInView(Platform& platform, RegistryView view);
 
 // The characters of a value as the registry returned them: `size` bytes of UTF-16 data, taken up

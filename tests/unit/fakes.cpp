@@ -107,11 +107,12 @@ Status FakeRegistry::EnumerateSubkey(KeyHandle key, std::uint32_t index, wchar_t
   std::copy(entry.name.begin(), entry.name.end(), name);
   name[entry.name.size()] = L'\0';
   *length = static_cast<std::uint32_t>(entry.name.size());
+  enumerated.push_back({opens.size(), entry.name});
   return kSuccess;
 }
 
-Status FakeRegistry::QueryValue(KeyHandle key, const wchar_t* valueName, std::uint8_t* data,
-                                std::uint32_t* size) {
+Status FakeRegistry::Query(KeyHandle key, const wchar_t* valueName, std::uint8_t* data,
+                           std::uint32_t* size) {
   const Opened& opened = Lookup(key);
   EXPECT_TRUE(opened.entry) << "reading a value of the Uninstall key";
   EXPECT_EQ(std::wstring(valueName), L"UninstallString");
@@ -126,6 +127,13 @@ Status FakeRegistry::QueryValue(KeyHandle key, const wchar_t* valueName, std::ui
   std::copy(bytes.begin(), bytes.end(), data);
   *size = static_cast<std::uint32_t>(bytes.size());
   return kSuccess;
+}
+
+Status FakeRegistry::QueryValue(KeyHandle key, const wchar_t* valueName, std::uint8_t* data,
+                                std::uint32_t* size) {
+  const Status status = Query(key, valueName, data, size);
+  reads.push_back(status);
+  return status;
 }
 
 void FakeRegistry::CloseKey(KeyHandle key) {
@@ -168,13 +176,14 @@ Status FakeProcesses::StartProcess(const wchar_t* application, wchar_t* commandL
   applications.emplace_back(application == nullptr ? L"" : application);
   flags.push_back(startFlags);
   directories.emplace_back(directory);
+  const std::uint64_t startingAt = now;
   now += startMs;
   FakeChild child;
   if (auto found = children.find(commandLine); found != children.end()) child = found->second;
   if (child.startStatus != kSuccess) return child.startStatus;
   if (child.onStart) child.onStart();
   if (afterStart) afterStart(commandLine, child);
-  started_.push_back({child, now});
+  started_.push_back({child, startingAt, now});
   const std::size_t n = started_.size() - 1;
   *process = Open("process", n, n);
   *thread = Open("thread", n, n);
@@ -207,9 +216,11 @@ std::uint32_t FakeProcesses::WaitForProcess(ProcessHandle process, std::uint32_t
 }
 
 Status FakeProcesses::GetExitCode(ProcessHandle process, std::uint32_t* exitCode) {
-  const FakeChild& child = Child(process, "process").child;
+  const Started& started = Child(process, "process");
+  const FakeChild& child = started.child;
   if (child.exitCodeStatus != kSuccess) return child.exitCodeStatus;
-  *exitCode = child.exitCode;
+  constexpr std::uint32_t kStillActive = 259;
+  *exitCode = now < started.startedAt + child.processMs ? kStillActive : child.exitCode;
   return kSuccess;
 }
 
@@ -252,9 +263,17 @@ Status FakeProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeou
     *message = 6;  // JOB_OBJECT_MSG_NEW_PROCESS
     return kSuccess;
   }
+  const std::uint64_t innerEmptiesAt = started.startedAt + child.innerJobMs;
+  if (child.innerJobMs != 0 && !started.innerZeroSent && innerEmptiesAt <= now + timeoutMs) {
+    started.innerZeroSent = true;
+    now = std::max(now, innerEmptiesAt);
+    *message = kJobMessageActiveProcessZero;
+    return kSuccess;
+  }
   const std::uint64_t emptiesAt = started.startedAt + child.jobMs;
-  if (!child.losesZeroMessage && started.messagesSent >= child.otherMessages &&
+  if (!child.losesZeroMessage && !started.zeroSent && started.messagesSent >= child.otherMessages &&
       emptiesAt <= now + timeoutMs) {
+    started.zeroSent = true;
     now = std::max(now, emptiesAt);
     *message = kJobMessageActiveProcessZero;
     return kSuccess;
@@ -277,8 +296,17 @@ void FakeProcesses::Sleep(std::uint32_t ms) {
 }
 
 void FakeProcesses::CloseHandle(ProcessHandle handle) {
-  events.push_back("close " + Name(handle));
+  const std::string name = Name(handle);
+  events.push_back("close " + name);
+  if (name.rfind("process ", 0) == 0) Child(handle, "process").closedAt = now;
   open_.erase(handle);
+}
+
+std::vector<FakeProcesses::Launch> FakeProcesses::Launches() const {
+  std::vector<Launch> launches;
+  for (const Started& started : started_)
+    launches.push_back({started.startingAt, started.startedAt, started.closedAt, started.child});
+  return launches;
 }
 
 void UninstallersRemoveTheirEntries(FakeProcesses& processes, FakeRegistry& registry) {

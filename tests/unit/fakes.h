@@ -45,6 +45,12 @@ class FakeRegistry final : public RegistryApi {
     Status status;
   };
   std::vector<OpenRecord> opens;  // every open asked for, in order
+  std::vector<Status> reads;      // the status of every value read, in order
+  struct EnumerateRecord {
+    std::size_t opensBefore;  // how many opens had been asked for then
+    std::wstring name;
+  };
+  std::vector<EnumerateRecord> enumerated;  // every name handed out, in order
   // Runs before each open with its path, as the platform sees it (up to its first NUL).
   std::function<void(const std::wstring&)> onOpen;
 
@@ -67,15 +73,18 @@ class FakeRegistry final : public RegistryApi {
   };
   std::vector<Opened> handles_;
   Status Open(const std::wstring& path, std::uint32_t access, OwnedKey* key);
+  Status Query(KeyHandle key, const wchar_t* valueName, std::uint8_t* data, std::uint32_t* size);
   const Opened& Lookup(KeyHandle key) const;
   // The entry of an open entry key, or null once the entry has been deleted.
   const FakeEntry* Find(const FakeView& view, const std::wstring& name) const;
 };
 
-// What a fake child does when started. Its process ends `processMs` after the start; in a job,
-// the job empties `jobMs` after the start, after `otherMessages` job messages `messageGapMs`
-// apart, and the platform announces it unless it `losesZeroMessage`. Alone, a `waitResult` other
-// than kWaitObject0 is what waiting for its process gives.
+// What a fake child does when started. Its process ends `processMs` after the start (its exit
+// code reads as STILL_ACTIVE before); in a job, the job empties `jobMs` after the start, after
+// `otherMessages` job messages `messageGapMs` apart, and the platform announces it once unless it
+// `losesZeroMessage`. A job of the child's own nested in it empties `innerJobMs` after the start
+// (0: none), and its message reaches the port too, as Windows 8 and later send it. Alone, a
+// `waitResult` other than kWaitObject0 is what waiting for its process gives.
 struct FakeChild {
   Status startStatus = kSuccess;
   Status resumeStatus = kSuccess;
@@ -86,6 +95,7 @@ struct FakeChild {
   int otherMessages = 0;
   std::uint64_t messageGapMs = 0;
   bool losesZeroMessage = false;
+  std::uint64_t innerJobMs = 0;
   Status exitCodeStatus = kSuccess;
   std::uint32_t exitCode = 0;
   bool leavesEntry = false;       // an uninstaller that exits 0 yet removes nothing
@@ -124,6 +134,15 @@ class FakeProcesses final : public ProcessApi {
 
   std::size_t OpenHandles() const { return open_.size(); }
 
+  // One started child as the clock saw it.
+  struct Launch {
+    std::uint64_t startingAt;  // the clock when the start was asked for
+    std::uint64_t startedAt;
+    std::uint64_t closedAt = 0;  // when the launch closed its process handle; 0: not yet
+    FakeChild child;
+  };
+  std::vector<Launch> Launches() const;
+
   Status StartProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t flags,
                       const wchar_t* directory, OwnedHandle* process, OwnedHandle* thread) override;
   bool FileExists(const std::wstring& path) override;
@@ -146,8 +165,12 @@ class FakeProcesses final : public ProcessApi {
  private:
   struct Started {
     FakeChild child;
+    std::uint64_t startingAt;
     std::uint64_t startedAt;
+    std::uint64_t closedAt = 0;
     int messagesSent = 0;
+    bool innerZeroSent = false;
+    bool zeroSent = false;
   };
   // A new open handle named "<kind> <n>", for the n-th child or job.
   OwnedHandle Open(const std::string& kind, std::size_t n, std::size_t child);

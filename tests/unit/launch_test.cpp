@@ -139,9 +139,12 @@ TEST(RunUninstaller, AssignsBeforeResumingAndClosesEverything) {
     std::vector<std::string> wait;
   };
   const Case cases[] = {
-      {10, {"wait port 0"}},
-      // Run out: the job is asked after each slice, then whether the started process has ended.
-      {5000, {"wait port 0", "count job 0", "wait port 0", "count job 0", "wait process 0"}},
+      // The message only prompts the question: the job is asked, then whether the started
+      // process has ended (without waiting) before its exit code is read.
+      {10, {"wait port 0", "count job 0", "wait process 0"}},
+      // Run out: the same after each slice.
+      {5000, {"wait port 0", "count job 0", "wait process 0", "wait port 0", "count job 0",
+              "wait process 0"}},
   };
   for (const Case& c : cases) {
     FakeProcesses processes;
@@ -157,9 +160,11 @@ TEST(RunUninstaller, AssignsBeforeResumingAndClosesEverything) {
 struct JobWaitCase {
   const char* what;
   FakeChild child;
-  bool entryGoes;  // the uninstaller deletes its entry as it starts
+  std::int64_t entryGoesAtMs;  // when the entry is found gone, after the start; -1: never
   Status status;
-  std::vector<std::uint32_t> slices;  // the port waits, in order
+  std::vector<std::uint32_t> slices;  // the port waits, in order; none: not checked
+  std::uint32_t limitMs = 2500;
+  std::uint64_t elapsedMs = 0;  // on the clock, from the start to the verdict; 0: not checked
 };
 
 FakeChild InJob(std::uint32_t exitCode, std::uint64_t jobMs, std::uint64_t processMs,
@@ -170,36 +175,75 @@ FakeChild InJob(std::uint32_t exitCode, std::uint64_t jobMs, std::uint64_t proce
   return child;
 }
 
-// The wait learns that the job is empty from the job itself as well as from its message, and
-// an uninstall whose process has ended and whose entry is gone is done at the run-out, whatever
-// it left running. The limit is 2500 ms, in slices of at most a second.
+FakeChild WithInnerJob(FakeChild child, std::uint64_t innerJobMs) {
+  child.innerJobMs = innerJobMs;
+  return child;
+}
+
+// The wait ends when the job itself says it is empty, whatever messages come, and an uninstall
+// whose process has ended and whose entry is gone is done 30 s later, or at the run-out if that
+// comes first, whatever it left running. Slices are of at most a second.
 TEST(RunUninstaller, JobWaitEndsWithTheUninstall) {
+  constexpr std::uint32_t kTen = kUninstallWaitMs;
   const JobWaitCase cases[] = {
-      {"message comes", InJob(0, 1500, 10), true, 0, {1000, 1000}},
-      {"message lost: the count says empty", InJob(0, 1500, 10, true), true, 0, {1000, 1000}},
-      {"message lost, never empty, entry still there", InJob(0, 9000, 10, true), false,
+      {"message comes", InJob(0, 1500, 10), 0, 0, {1000, 1000}},
+      {"message lost: the count says empty", InJob(0, 1500, 10, true), 0, 0, {1000, 1000}},
+      {"message lost, never empty, entry still there", InJob(0, 9000, 10, true), -1,
        kWaitTimeout, {1000, 1000, 500, 0}},
-      {"message would come after the run-out", InJob(0, 2600, 10), false, kWaitTimeout,
+      {"message would come after the run-out", InJob(0, 2600, 10), -1, kWaitTimeout,
        {1000, 1000, 500, 0}},
-      {"lingering helper, entry gone: done", InJob(0, 100000, 300), true, 0, {1000, 1000, 500, 0}},
-      {"lingering helper, failed exit code", InJob(3, 100000, 300), true, 3, {1000, 1000, 500, 0}},
-      {"uninstaller itself still running", InJob(0, 100000, 100000), true, kWaitTimeout,
+      {"lingering helper, entry gone: done at the run-out", InJob(0, 100000, 300), 0, 0,
        {1000, 1000, 500, 0}},
+      {"lingering helper, failed exit code", InJob(3, 100000, 300), 0, 3, {1000, 1000, 500, 0}},
+      {"uninstaller itself still running", InJob(0, 100000, 100000), 0, kWaitTimeout,
+       {1000, 1000, 500, 0}},
+      // On Windows 8 and later a nested job's messages reach every port up its chain: the
+      // uninstaller's own helpers' job empties while the uninstaller still runs.
+      {"a nested job's message while the job is not empty", WithInnerJob(InJob(0, 1400, 1400), 300),
+       0, 0, {1000, 1000, 1000}, kTen, 1400},
+      {"a nested job's message, then nothing until the run-out", WithInnerJob(InJob(0, 9000, 9000), 300),
+       -1, kWaitTimeout, {}, 2500, 2500},
+      // A count of 0 for a process that has not ended (no exit code of its own yet).
+      {"the job says empty, the uninstaller still runs", InJob(0, 100, 100000), 0, kWaitTimeout,
+       {}, 2500, 2500},
+      {"entry gone after slice 3, job never empties: 30 s more", InJob(0, 1u << 31, 10), 3000, 0,
+       {}, kTen, 33000},
+      // Seen gone after the first slice.
+      {"helper left in the job for good, entry gone at once", InJob(0, 1u << 31, 300), 0, 0, {},
+       kTen, 31000},
+      {"the entry goes, then the limit cuts the 30 s short", InJob(0, 1u << 31, 10), 590000, 0, {},
+       kTen, kTen},
+      // An NSIS copy that goes on deleting files for 8 s after its entry has gone.
+      {"a copy that ends 8 s after the entry goes", InJob(0, 10010, 10), 2000, 0, {}, kTen, 10010},
+      {"entry still there, job never empties", InJob(0, 1u << 31, 10), -1, kWaitTimeout, {}, kTen,
+       kTen},
   };
   for (const JobWaitCase& c : cases) {
     SCOPED_TRACE(c.what);
     FakeRegistry registry;
     registry.view64.entries = {{kEntryName, Utf16Bytes(L"u.exe")}};
     FakeProcesses processes;
-    FakeChild child = c.child;
-    if (c.entryGoes) child.onStart = [&registry] { registry.view64.entries.clear(); };
-    processes.children[L"u.exe /S"] = child;
-    EXPECT_EQ(RunUninstaller(processes, {registry, RegistryView::View64, kEntryName}, L"u.exe", 2500),
+    const std::uint64_t start = processes.now;
+    if (c.entryGoesAtMs >= 0) {
+      registry.onOpen = [&](const std::wstring&) {
+        if (processes.now >= start + c.entryGoesAtMs) registry.view64.entries.clear();
+      };
+    }
+    processes.children[L"u.exe /S"] = c.child;
+    EXPECT_EQ(RunUninstaller(processes, {registry, RegistryView::View64, kEntryName}, L"u.exe",
+                             c.limitMs),
               c.status);
-    EXPECT_EQ(processes.waitLimits, c.slices);
+    if (!c.slices.empty()) {
+      EXPECT_EQ(processes.waitLimits, c.slices);
+    }
+    for (std::uint32_t slice : processes.waitLimits) EXPECT_LE(slice, 1000u);
+    if (c.elapsedMs != 0) {
+      EXPECT_EQ(processes.now - start, c.elapsedMs);
+    }
   }
 
-  // A count the job will not give leaves the message and the limit.
+  // A job that will not give its count never says it is empty, whatever its message: with the
+  // entry still there, the limit.
   FakeProcesses processes;
   processes.countStatus = kErrorAccessDenied;
   processes.children[L"u.exe /S"] = InJob(0, 1500, 10, true);

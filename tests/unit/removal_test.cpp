@@ -151,15 +151,28 @@ TEST_F(RemoveInViewTest, PassStatusKeepsTheLastFailure) {
        {FakeEntry{std::wstring(L"GPL Ghostscript 1\0x", 19), Utf16Bytes(L"x.exe")},
         Entry(L"GPL Ghostscript 1", L"a.exe")},
        {},
-       kErrorFileNotFound,
+       kErrorInvalidName,
        "GPL Ghostscript 1 is uninstalled\n",
        1},
-      {"value too long or unreadable is skipped",
-       {tooLong, unreadable, Entry(L"GPL Ghostscript 3", L"c.exe")},
+      // The installation is still there: no line, as for a key that will not open, but its error.
+      {"value too long for one read",
+       {tooLong, Entry(L"GPL Ghostscript 3", L"c.exe")},
        {},
-       kSuccess,
+       kErrorMoreData,
        "GPL Ghostscript 3 is uninstalled\n",
        1},
+      {"value that cannot be read, then a too long one",
+       {unreadable, tooLong},
+       {},
+       kErrorMoreData,
+       "",
+       0},
+      {"value too long, then one that cannot be read",
+       {tooLong, unreadable, noValue},
+       {},
+       kErrorAccessDenied,
+       "",
+       0},
   };
   for (const PassCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -211,15 +224,23 @@ TEST_F(RemoveInViewTest, UninstallKeyThatWillNotOpenPrintsNothing) {
   EXPECT_TRUE(processes.commands.empty());
 }
 
-// An uninstaller may delete other installations' entries after the scan listed them: the open
-// fails and its error is the pass's status, as for any entry that will not open.
-TEST_F(RemoveInViewTest, EntryDeletedByAnEarlierUninstaller) {
-  registry.view64.entries = {Entry(L"GPL Ghostscript 1", L"a.exe"),
-                             Entry(L"GPL Ghostscript 2", L"b.exe")};
-  processes.children[L"a.exe /S"].onStart = [this] { registry.view64.entries.pop_back(); };
-  EXPECT_EQ(Remove(RegistryView::View64), kErrorFileNotFound);
-  EXPECT_EQ(console.text, "GPL Ghostscript 1 is uninstalled\n");
-  EXPECT_EQ(processes.commands, std::vector<std::wstring>{L"a.exe /S"});
+// An uninstaller may delete other installations' entries after the scan listed them: an entry
+// not found at its turn is gone, with nothing left to remove. No line, and no failure; a
+// failure before it stays.
+TEST_F(RemoveInViewTest, EntryGoneBeforeItsTurnIsNoFailure) {
+  for (std::uint32_t firstExit : {0u, 3u}) {
+    registry = FakeRegistry();
+    processes = FakeProcesses();
+    console = FakeConsole();
+    registry.view64.entries = {Entry(L"GPL Ghostscript 1", L"a.exe"),
+                               Entry(L"GPL Ghostscript 2", L"b.exe")};
+    processes.children[L"a.exe /S"].exitCode = firstExit;
+    processes.children[L"a.exe /S"].onStart = [this] { registry.view64.entries.pop_back(); };
+    EXPECT_EQ(Remove(RegistryView::View64), static_cast<Status>(firstExit));
+    EXPECT_EQ(console.text, firstExit == 0 ? "GPL Ghostscript 1 is uninstalled\n"
+                                           : "GPL Ghostscript 1 is failed to uninstall\n");
+    EXPECT_EQ(processes.commands, std::vector<std::wstring>{L"a.exe /S"});
+  }
 }
 
 // A line must not sit in a buffer while an uninstaller runs for minutes.

@@ -16,6 +16,9 @@
 //                      sleeps MS, and record "spawn=<0 or the error of the start>" and, once
 //                      started, "spawned=<its process id>"
 //   --breakaway        start that copy outside any job it is in (CREATE_BREAKAWAY_FROM_JOB)
+//   --hand-over        leave the --delete-key to that copy, as an NSIS uninstaller leaves its
+//                      work to a copy of itself: the copy deletes the entry, then sleeps MS
+// When it records, it also appends "exit=<its process id>" just before it exits.
 // Anything else (such as the silent switch "/S") is ignored.
 #include <windows.h>
 
@@ -62,6 +65,8 @@ int wmain(int argc, wchar_t** argv) {
   HANDLE lock = INVALID_HANDLE_VALUE;
   std::wstring spawnMs;
   bool breakaway = false;
+  bool handOver = false;
+  std::wstring handedOverKey;  // the --delete-key arguments for the copy
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -79,8 +84,11 @@ int wmain(int argc, wchar_t** argv) {
       if (lock == INVALID_HANDLE_VALUE && !record.empty()) Append(record, "overlap\n");
     } else if (arg == L"--delete-key" && i + 2 < argc) {
       const Entry entry = EntryOf(argv[i + 1], argv[i + 2]);
+      handedOverKey = std::wstring(L" --delete-key ") + argv[i + 1] + L" \"" + argv[i + 2] + L"\"";
       i += 2;
-      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, entry.path.c_str(), entry.view, 0);
+      if (!handOver) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, entry.path.c_str(), entry.view, 0);
+    } else if (arg == L"--hand-over") {
+      handOver = true;
     } else if (arg == L"--lock-key" && i + 2 < argc) {
       const Entry entry = EntryOf(argv[i + 1], argv[i + 2]);
       i += 2;
@@ -127,6 +135,7 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring command = std::wstring(L"\"") + self + L"\" --record \"" + record + L"\" --sleep " + spawnMs;
+    if (handOver) command += handedOverKey;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
@@ -144,5 +153,6 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (sleepMs != 0) Sleep(sleepMs);
   if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+  if (!record.empty()) Append(record, "exit=" + std::to_string(GetCurrentProcessId()) + "\n");
   ExitProcess(exitCode);
 }

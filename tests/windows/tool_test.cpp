@@ -2,6 +2,9 @@
 // as its children. Output is compared byte for byte; exit statuses in all 32 bits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "harness.h"
 
 namespace {
@@ -113,6 +116,49 @@ TEST_F(ToolTest, RemovesEveryEntryOfBothViewsOneAtATime) {
   EXPECT_EQ(again.exitCode, 0xFFFFFFFFu);
 }
 
+// The tool itself, with its own ten-minute limit: an uninstall is over when what it started has
+// ended, but a process it leaves running for good costs at most half a minute once its uninstaller
+// has ended and its entry is gone; a copy that goes on working after the entry went is waited for.
+TEST_F(ToolTest, TheWaitEndsWithTheUninstall) {
+  struct Case {
+    const char* what;
+    const wchar_t* arguments;  // after --record
+    DWORD minMs;
+    DWORD maxMs;
+    bool leftRunning;  // the copy is still running afterwards
+  };
+  const Case cases[] = {
+      {"a helper left running for ten minutes", L" --delete-key 64 \"GPL Ghostscript 1\" --spawn 600000",
+       29000, 60000, true},
+      {"a copy still at work 8 s after it deleted the entry",
+       L" --hand-over --delete-key 64 \"GPL Ghostscript 1\" --spawn 8000", 8000, 29000, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UninstallEntries entries;
+    DeleteFileW(record_.c_str());
+    entries.Add(k64, L"GPL Ghostscript 1", FixtureCommand(L"--record " + Quoted(record_) + c.arguments));
+    std::vector<std::string> endedAtTheLine;  // the processes that had ended when the line came
+    const DWORD started = GetTickCount();
+    const ProcessResult result = RunToolStreaming(L"remove", [&](const std::string& line) {
+      if (line == "GPL Ghostscript 1 is uninstalled") endedAtTheLine = RecordedLines(record_, "exit=");
+    });
+    const DWORD elapsed = GetTickCount() - started;
+    std::printf("%s: %lu ms\n", c.what, static_cast<unsigned long>(elapsed));
+    EXPECT_EQ(result.output, "GPL Ghostscript 1 is detected\r\nGPL Ghostscript 1 is uninstalled\r\n");
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_GE(elapsed, c.minMs);
+    EXPECT_LT(elapsed, c.maxMs);
+    EXPECT_FALSE(UninstallEntries::Exists(k64, L"GPL Ghostscript 1"));
+    const std::vector<std::string> copy = RecordedLines(record_, "spawned=");
+    ASSERT_EQ(copy.size(), 1u);
+    const bool copyEnded =
+        std::find(endedAtTheLine.begin(), endedAtTheLine.end(), copy[0]) != endedAtTheLine.end();
+    EXPECT_EQ(copyEnded, !c.leftRunning);
+    if (c.leftRunning) ExpectStillRunningAndEnd(record_, "spawned=");
+  }
+}
+
 // A failed uninstall must not end in exit status 0, whatever succeeds after it.
 TEST_F(ToolTest, FailureIsNotHiddenByALaterSuccess) {
   entries_.Add(k64, L"GPL Ghostscript 10", Uninstaller(k64, L"GPL Ghostscript 10", 0xC0000005));
@@ -159,7 +205,8 @@ TEST_F(ToolTest, ValueIsRunWholeWhateverItsStorage) {
   entries_.AddRaw(k64, L"GPL Ghostscript 6", REG_SZ, bytes(tooLong) + std::string(2, '\0'));
 
   const ProcessResult result = RunTool(L"remove");
-  // The value one character too long for the read is skipped without a line.
+  // The value one character too long for the read is skipped without a line, but it leaves an
+  // installation behind: the read's error (ERROR_MORE_DATA) is the exit status.
   EXPECT_EQ(result.output,
             "GPL Ghostscript 1 is detected\r\n"
             "GPL Ghostscript 2 is detected\r\n"
@@ -172,7 +219,7 @@ TEST_F(ToolTest, ValueIsRunWholeWhateverItsStorage) {
             "GPL Ghostscript 3 is uninstalled\r\n"
             "GPL Ghostscript 4 is uninstalled\r\n"
             "GPL Ghostscript 5 is uninstalled\r\n");
-  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_MORE_DATA));
   const std::vector<std::string> expected = {
       Narrow(command(1)) + "unterminated /S", Narrow(command(2)) + "odd /S",
       Narrow(command(3)) + "%TEMP% /S", Narrow(command(4)) + "binary /S", Narrow(longest) + " /S"};

@@ -18,6 +18,7 @@
 #include "discovery/entry_scan.h"
 #include "driver.h"
 #include "fakes.h"
+#include "removal/launch.h"
 
 namespace {
 
@@ -69,6 +70,19 @@ std::wstring Name(FuzzedDataProvider& in) {
   return name;
 }
 
+// The limits a run is given: one second, and one long enough for an ended uninstall's half minute
+// of leftovers (the product's ten minutes would only make each run slower).
+constexpr std::uint32_t kShortLimitMs = 1000;
+constexpr std::uint32_t kLongLimitMs = 40000;
+
+// How long a child's process or job lasts: under a second, a few seconds, just past the half
+// minute of leftovers, past the long limit, or for good.
+std::uint64_t Duration(FuzzedDataProvider& in) {
+  static const std::uint64_t kLong[] = {5000, 31000, 45000, std::uint64_t{1} << 40};
+  const auto pick = in.ConsumeIntegralInRange(0, 10);
+  return pick < 7 ? in.ConsumeIntegralInRange(0, 999) : kLong[pick - 7];
+}
+
 struct World {
   FakeRegistry registry;
   FakeProcesses processes;
@@ -108,10 +122,12 @@ void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
     child.exitCode = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::uint32_t>();
     child.leavesEntry = in.ConsumeIntegralInRange(0, 7) == 0;
     child.waitError = in.ConsumeIntegralInRange(0, 15) == 0 ? 6 : kSuccess;
-    child.jobMs = in.ConsumeIntegralInRange(0, 7) == 0 ? 5000 : in.ConsumeIntegralInRange(0, 999);
+    child.jobMs = Duration(in);
     child.waitResult = in.ConsumeIntegralInRange(0, 7) == 0 ? kWaitTimeout : kWaitObject0;
-    child.processMs = in.ConsumeIntegralInRange(0, 7) == 0 ? 5000 : in.ConsumeIntegralInRange(0, 999);
+    child.processMs = Duration(in);
     child.losesZeroMessage = in.ConsumeIntegralInRange(0, 3) == 0;
+    // A job of the uninstaller's own, whose message reaches the tool's port too.
+    if (in.ConsumeIntegralInRange(0, 3) == 0) child.innerJobMs = 1 + Duration(in);
     if (in.ConsumeIntegralInRange(0, 7) == 0) {
       // An uninstaller that deletes other installations' entries.
       const RegistryView other = in.ConsumeBool() ? RegistryView::View64 : RegistryView::View32;
@@ -218,7 +234,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FakeConsole console;
   UninstallersRemoveTheirEntries(world.processes, world.registry);
-  Platform platform{world.registry, world.processes, console, 1000};
+  // When each registry open was asked for, and how many had been asked for at each start.
+  std::vector<std::uint64_t> openTimes;
+  world.registry.onOpen = [&](const std::wstring&) { openTimes.push_back(world.processes.now); };
+  std::vector<std::size_t> opensAtStart;
+  world.processes.afterStart = [&, removeEntries = world.processes.afterStart](
+                                   const std::wstring& command, const FakeChild& child) {
+    opensAtStart.push_back(world.registry.opens.size());
+    removeEntries(command, child);
+  };
+  const std::uint32_t limitMs = in.ConsumeBool() ? kShortLimitMs : kLongLimitMs;
+  Platform platform{world.registry, world.processes, console, limitMs};
   std::vector<const wchar_t*> argv = {L"gs-uninstall.exe"};
   if (switchPick < 5) argv.push_back(kSwitches[switchPick]);
   const Status status = RunTool(platform, static_cast<int>(argv.size()), argv.data());
@@ -297,20 +323,85 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (detectOnly) Check(world.processes.commands.empty(), "detect mode runs nothing");
 
+  // Each uninstall is waited for until it is over, and no longer: the launch lets go of its
+  // process (and the next one may start) within the limit; before the limit only once the process
+  // has ended, and, in a job, once the job is empty or half a minute after the process ended.
+  const bool inJob = world.processes.createJobStatus == kSuccess;
+  const std::vector<FakeProcesses::Launch> launches = world.processes.Launches();
+  for (std::size_t k = 0; k < launches.size(); ++k) {
+    const FakeProcesses::Launch& launch = launches[k];
+    const FakeChild& child = launch.child;
+    Check(launch.closedAt != 0, "every launch lets go of its process");
+    // The limit counts from before the start, which may itself take longer.
+    const std::uint64_t heldFor = launch.closedAt - launch.startingAt;
+    Check(heldFor <= std::max<std::uint64_t>(limitMs, launch.startedAt - launch.startingAt),
+          "no uninstall is waited for past the limit");
+    if (child.waitError != kSuccess) continue;
+    const std::uint64_t processEnds = launch.startedAt + child.processMs;
+    // Once the launch has seen its process ended and its entry gone (the only entry it looks up),
+    // half a minute more at most.
+    for (std::size_t i = opensAtStart[k]; inJob && child.waitResult == kWaitObject0 && i < openTimes.size(); ++i) {
+      const std::uint64_t at = openTimes[i];
+      if (at >= launch.closedAt) break;
+      if (world.registry.opens[i].status != kErrorFileNotFound || at < processEnds) continue;
+      Check(launch.closedAt <= at + kLeftoverWaitMs, "waited past half a minute for an ended uninstall");
+      break;
+    }
+    if (heldFor >= limitMs) continue;
+    Check(child.waitResult == kWaitObject0 && processEnds <= launch.closedAt,
+          "let go before the limit with the uninstaller still running");
+    if (inJob)
+      Check(launch.startedAt + child.jobMs <= launch.closedAt ||
+                processEnds + kLeftoverWaitMs <= launch.closedAt,
+            "let go with its job busy, less than half a minute after it ended");
+  }
+  // A running process's exit code reads as STILL_ACTIVE (259), which is no outcome.
+  Check(world.processes.earlyExitCodeReads == 0, "an exit code read before its process ended");
+
+  // A removal pass's scans come after the two detection scans.
+  std::size_t uninstallOpens = 0;
+  std::size_t removalScansFrom = world.registry.opens.size() + 1;
+  for (std::size_t i = 0; i < world.registry.opens.size(); ++i) {
+    const std::uint32_t access = world.registry.opens[i].access;
+    const bool uninstallKey = access == EnumerateAccess(RegistryView::View64) ||
+                              access == EnumerateAccess(RegistryView::View32);
+    if (uninstallKey && ++uninstallOpens == 3) removalScansFrom = i + 1;
+  }
+  bool unnameable = false;  // a removal pass listed an entry that no key path can name
+  for (const FakeRegistry::EnumerateRecord& record : world.registry.enumerated)
+    if (record.opensBefore >= removalScansFrom && record.name.find(kProductMarker) != std::wstring::npos &&
+        record.name.find(L'\0') != std::wstring::npos)
+      unnameable = true;
+  // Reads and opens that fail for any reason but "not found" may leave an installation behind.
+  const auto failed = [](Status s) { return s != kSuccess && s != kErrorFileNotFound; };
+  const bool failedRead = std::any_of(world.registry.reads.begin(), world.registry.reads.end(), failed);
+  bool failedFirstOpen = false;
+  bool failedOpen = false;
+  std::set<std::pair<std::wstring, std::uint32_t>> seen;
+  for (const FakeRegistry::OpenRecord& open : world.registry.opens) {
+    if (open.access != ValueAccess(RegistryView::View64) &&
+        open.access != ValueAccess(RegistryView::View32))
+      continue;
+    failedOpen = failedOpen || failed(open.status);
+    // The first open of each entry key in a removal pass reads its value; later ones check that
+    // the uninstaller removed it.
+    if (seen.insert({open.path, open.access}).second)
+      failedFirstOpen = failedFirstOpen || failed(open.status);
+  }
+
   if (status == kSuccess) {
     Check(!failureLine, "0 with a failure line");
     Check(before64.openStatus == kSuccess && before32.openStatus == kSuccess,
           "0 with a view that would not open");
-    // The first open of each entry key in a removal pass reads its value; a second one checks
-    // that the uninstaller removed it. A failed first open is a failure.
-    std::set<std::pair<std::wstring, std::uint32_t>> seen;
-    for (const FakeRegistry::OpenRecord& open : world.registry.opens) {
-      if (open.access != ValueAccess(RegistryView::View64) &&
-          open.access != ValueAccess(RegistryView::View32))
-        continue;
-      if (seen.insert({open.path, open.access}).second)
-        Check(open.status == kSuccess, "0 with an entry that would not open");
-    }
+    Check(!failedFirstOpen, "0 with an entry that would not open");
+    Check(!failedRead, "0 with a value that could not be read");
+    Check(!unnameable, "0 with an entry that no key path names");
+  } else {
+    // An entry gone by its turn, or without a value, is no failure: every other status has a
+    // cause to show for it.
+    Check(failureLine || before64.openStatus != kSuccess || before32.openStatus != kSuccess ||
+              failedOpen || failedRead || unnameable,
+          "a failure status without a failure");
   }
   return 0;
 }

@@ -220,7 +220,9 @@ Status FakeProcesses::GetExitCode(ProcessHandle process, std::uint32_t* exitCode
   const FakeChild& child = started.child;
   if (child.exitCodeStatus != kSuccess) return child.exitCodeStatus;
   constexpr std::uint32_t kStillActive = 259;
-  *exitCode = now < started.startedAt + child.processMs ? kStillActive : child.exitCode;
+  const bool running = now < started.startedAt + child.processMs || child.waitResult != kWaitObject0;
+  if (running) ++earlyExitCodeReads;
+  *exitCode = running ? kStillActive : child.exitCode;
   return kSuccess;
 }
 

@@ -131,6 +131,7 @@ class FakeProcesses final : public ProcessApi {
   Status countStatus = kSuccess;
   std::uint64_t now = 5000;
   std::uint64_t startMs = 0;  // how long a start takes on the clock
+  int earlyExitCodeReads = 0;  // exit codes read while their process still ran
 
   std::size_t OpenHandles() const { return open_.size(); }
 

@@ -237,6 +237,7 @@ TEST(RunUninstaller, JobWaitEndsWithTheUninstall) {
       EXPECT_EQ(processes.waitLimits, c.slices);
     }
     for (std::uint32_t slice : processes.waitLimits) EXPECT_LE(slice, 1000u);
+    EXPECT_EQ(processes.earlyExitCodeReads, 0);
     if (c.elapsedMs != 0) {
       EXPECT_EQ(processes.now - start, c.elapsedMs);
     }

@@ -13,6 +13,7 @@ inline constexpr Status kNotInstalled = -1;               // no installation in 
 inline constexpr Status kErrorFileNotFound = 2;           // ERROR_FILE_NOT_FOUND
 inline constexpr Status kErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
 inline constexpr Status kErrorInvalidName = 123;          // ERROR_INVALID_NAME
+inline constexpr Status kErrorBadPathname = 161;          // ERROR_BAD_PATHNAME
 inline constexpr Status kErrorMoreData = 234;             // ERROR_MORE_DATA
 inline constexpr Status kWaitTimeout = 258;               // WAIT_TIMEOUT
 inline constexpr Status kErrorInstallFailure = 1603;      // ERROR_INSTALL_FAILURE

@@ -1,6 +1,7 @@
 #include "removal/launch.h"
 
 #include "discovery/entry_scan.h"
+#include "removal/program.h"
 
 namespace {
 
@@ -8,48 +9,6 @@ namespace {
 constexpr std::uint32_t kJobSliceMs = 1000;
 // How often an entry is looked up while waiting for it to go, without a job.
 constexpr std::uint32_t kEntryPollMs = 250;
-
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-bool EndsWithExe(std::wstring_view text) {
-  constexpr std::wstring_view kExe = L".exe";
-  if (text.size() < kExe.size()) return false;
-  text.remove_prefix(text.size() - kExe.size());
-  for (std::size_t i = 0; i < kExe.size(); ++i) {
-    const wchar_t c = text[i] >= L'A' && text[i] <= L'Z' ? text[i] + (L'a' - L'A') : text[i];
-    if (c != kExe[i]) return false;
-  }
-  return true;
-}
-
-// The program part of a value: inside the quotes of a quoted one; else the first prefix that ends
-// in ".exe" before a blank or the end, or, without one, everything up to the first blank.
-std::wstring_view ProgramText(std::wstring_view value, bool* quoted) {
-  *quoted = !value.empty() && value[0] == L'"';
-  if (*quoted) {
-    const std::size_t close = value.find(L'"', 1);
-    return value.substr(1, close == std::wstring_view::npos ? close : close - 1);
-  }
-  for (std::size_t end = 0; end <= value.size(); ++end)
-    if ((end == value.size() || IsBlank(value[end])) && EndsWithExe(value.substr(0, end)))
-      return value.substr(0, end);
-  return value.substr(0, value.find_first_of(L" \t"));
-}
-
-// A name without a folder, in the system folder or else the Windows folder.
-Status FindInSystemFolders(ProcessApi& processes, std::wstring_view name, std::wstring* program) {
-  std::wstring file(name);
-  if (file.find(L'.') == std::wstring::npos) file += L".exe";
-  for (const std::wstring& folder : {processes.SystemFolder(), processes.WindowsFolder()}) {
-    if (folder.empty()) continue;
-    const std::wstring path = folder + L"\\" + file;
-    if (processes.FileExists(path)) {
-      *program = path;
-      return kSuccess;
-    }
-  }
-  return kErrorFileNotFound;
-}
 
 // Milliseconds left of `limitMs` since `startedAt`; 0 once it has run out.
 std::uint32_t Remaining(ProcessApi& processes, std::uint64_t startedAt, std::uint32_t limitMs) {
@@ -127,35 +86,18 @@ void WaitForEntryToGo(ProcessApi& processes, const UninstallEntry& entry, std::u
 
 }  // namespace
 
-Status ChooseProgram(ProcessApi& processes, std::wstring_view uninstallString,
-                     std::wstring* program) {
-  program->clear();
-  std::wstring_view value = uninstallString;
-  while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
-  bool quoted = false;
-  const std::wstring_view text = ProgramText(value, &quoted);
-  if (text.empty()) return kSuccess;
-  if (text.find_first_of(L"\\/:") == std::wstring_view::npos)
-    return FindInSystemFolders(processes, text, program);
-  // Given the program, the platform does not try the shorter prefixes that end at a space.
-  if (!quoted && EndsWithExe(text)) *program = text;
-  return kSuccess;
-}
-
 Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
                       std::wstring_view uninstallString, std::uint32_t waitMs) {
   const std::uint64_t startedAt = processes.TickCount();
-  std::wstring program;
-  const Status chosen = ChooseProgram(processes, uninstallString, &program);
+  StartCommand command;
+  const Status chosen = ChooseProgram(processes, entry.view, uninstallString, &command);
   if (chosen != kSuccess) return chosen;
-  std::wstring commandLine(uninstallString);
-  commandLine += L" /S";
 
   // Declared in the reverse of the order they close in: job, port, thread, process.
   OwnedHandle process;
   OwnedHandle thread;
   const Status started = processes.StartProcess(
-      program.empty() ? nullptr : program.c_str(), commandLine.data(),
+      command.program.c_str(), command.commandLine.data(),
       kCreateNoWindow | kCreateDefaultErrorMode | kCreateSuspended, L"C:\\", &process, &thread);
   if (started != kSuccess) return started;
 

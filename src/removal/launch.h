@@ -23,22 +23,9 @@ struct UninstallEntry {
   std::wstring_view name;
 };
 
-// The program to start for a recorded `uninstallString`, found only where the value says, so that
-// no program planted on the way can run in its place:
-// - A quoted path with a folder: "" (the platform reads it from the command line, exactly).
-// - Unquoted: the first prefix of the value (after any leading blanks) that ends in ".exe", in any
-//   letter case, right before a space, a tab or the end. A path with a folder is that exact file,
-//   whether or not it exists; never a shorter prefix that ends at a space.
-// - A name without a folder (quoted or not; ".exe" added when it has no extension): that file in
-//   the system folder, else in the Windows folder; never in the tool's own or current folder or
-//   on PATH. In neither: kErrorFileNotFound, and nothing is to run.
-// - Anything else (an unquoted path with a folder and no ".exe" before a blank): "", as above.
-// Returns 0 with `program` set ("" or the program's path), or kErrorFileNotFound.
-[[nodiscard]] Status ChooseProgram(ProcessApi& processes, std::wstring_view uninstallString,
-                                   std::wstring* program);
-
 // Runs `uninstallString` followed by " /S", the recorded text with no quotes added or removed, as
-// the command line of the program ChooseProgram names, without a window, in "C:\", and waits, at
+// the command line of the program that ChooseProgram names for `entry`'s view (a batch file's
+// through the command interpreter), without a window, in "C:\", and waits, at
 // most `waitMs` from the start, for the uninstall to end: in a job of its own, until the job says
 // it is empty (a process that leaves the job is not waited for), or until kLeftoverWaitMs after
 // the started process has ended and `entry` is gone; without a job, until the started process has

@@ -58,10 +58,17 @@ class ProcessApi {
   // Whether `path` names an existing file (a folder is not one).
   virtual bool FileExists(const std::wstring& path) = 0;
 
-  // GetSystemDirectoryW and GetSystemWindowsDirectoryW: the system folder and the Windows folder
-  // shared by every user, without a trailing backslash; "" when the platform does not say.
+  // GetSystemDirectoryW, GetSystemWindowsDirectoryW and GetSystemWow64DirectoryW: the system
+  // folder, the Windows folder shared by every user, and the 32-bit system folder of 64-bit
+  // Windows, without a trailing backslash; "" when the platform does not say (there is no 32-bit
+  // system folder on 32-bit Windows).
   virtual std::wstring SystemFolder() = 0;
   virtual std::wstring WindowsFolder() = 0;
+  virtual std::wstring SystemWow64Folder() = 0;
+
+  // IsWow64Process for this process: whether it is a 32-bit process on 64-bit Windows, whose
+  // reads of the system folder go to the 32-bit one.
+  virtual bool RunsUnderWow64() = 0;
 
   // WaitForSingleObject on a process handle: kWaitObject0 once the process has ended, kWaitFailed
   // with `*error` set to the error code when the wait failed, anything else when it ran out.

@@ -44,6 +44,13 @@ std::wstring WinProcesses::SystemFolder() { return Folder(GetSystemDirectoryW); 
 // The shared Windows folder: GetWindowsDirectoryW may give a folder of the user's own.
 std::wstring WinProcesses::WindowsFolder() { return Folder(GetSystemWindowsDirectoryW); }
 
+std::wstring WinProcesses::SystemWow64Folder() { return Folder(GetSystemWow64DirectoryW); }
+
+bool WinProcesses::RunsUnderWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
 std::uint32_t WinProcesses::WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                            Status* error) {
   const DWORD result = WaitForSingleObject(process, timeoutMs);

@@ -10,6 +10,8 @@ class WinProcesses : public ProcessApi {
   bool FileExists(const std::wstring& path) override;
   std::wstring SystemFolder() override;
   std::wstring WindowsFolder() override;
+  std::wstring SystemWow64Folder() override;
+  bool RunsUnderWow64() override;
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                Status* error) override;
   Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;

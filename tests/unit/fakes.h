@@ -117,6 +117,8 @@ class FakeProcesses final : public ProcessApi {
   std::vector<std::wstring> fileChecks;         // every path asked about, in order
   std::wstring systemFolder = L"C:\\Windows\\system32";
   std::wstring windowsFolder = L"C:\\Windows";
+  std::wstring systemWow64Folder;  // none, as on 32-bit Windows
+  bool wow64 = false;              // a 32-bit process on 64-bit Windows
   std::vector<std::uint32_t> flags;
   std::vector<std::wstring> directories;
   std::vector<std::uint32_t> waitLimits;         // of job port waits
@@ -149,6 +151,8 @@ class FakeProcesses final : public ProcessApi {
   bool FileExists(const std::wstring& path) override;
   std::wstring SystemFolder() override { return systemFolder; }
   std::wstring WindowsFolder() override { return windowsFolder; }
+  std::wstring SystemWow64Folder() override { return systemWow64Folder; }
+  bool RunsUnderWow64() override { return wow64; }
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                Status* error) override;
   Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;

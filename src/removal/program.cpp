@@ -1,0 +1,175 @@
+#include "removal/program.h"
+
+#include <vector>
+
+namespace {
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+wchar_t Lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c; }
+
+// Whether `text` ends with the lower-case ASCII `suffix`, in any letter case.
+bool EndsWith(std::wstring_view text, std::wstring_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  text.remove_prefix(text.size() - suffix.size());
+  for (std::size_t i = 0; i < suffix.size(); ++i)
+    if (Lower(text[i]) != suffix[i]) return false;
+  return true;
+}
+
+// Whether `text` starts with `prefix`, in any letter case.
+bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (Lower(text[i]) != Lower(prefix[i])) return false;
+  return true;
+}
+
+bool HasFolder(std::wstring_view path) { return path.find_first_of(L"\\/:") != std::wstring_view::npos; }
+
+// A path that means the same file whatever the current folder and drive: "X:\..." (or "X:/..."),
+// and "\\server\share\..." or "\\?\...".
+bool IsFullPath(std::wstring_view path) {
+  const bool drive = path.size() >= 3 && Lower(path[0]) >= L'a' && Lower(path[0]) <= L'z' &&
+                     path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+  return drive || (path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\');
+}
+
+// The path with ".exe" after it when its file name has no extension, as the platform reads a
+// program's name.
+std::wstring WithExtension(std::wstring_view path) {
+  std::wstring file(path);
+  const std::size_t slash = file.find_last_of(L"\\/");
+  if (file.find(L'.', slash == std::wstring::npos ? 0 : slash) == std::wstring::npos) file += L".exe";
+  return file;
+}
+
+bool IsBatchFile(std::wstring_view path) { return EndsWith(path, L".bat") || EndsWith(path, L".cmd"); }
+
+// The folder that holds the system's own programs for an entry of `view`. A 32-bit process on
+// 64-bit Windows sees the 32-bit system folder as its own: the 64-bit one is "Sysnative" under the
+// Windows folder. A 64-bit process finds the 32-bit one where GetSystemWow64DirectoryW says. On
+// 32-bit Windows there is one system folder.
+std::wstring ViewSystemFolder(ProcessApi& processes, RegistryView view) {
+  if (processes.RunsUnderWow64()) {
+    if (view == RegistryView::View32) return processes.SystemFolder();
+    const std::wstring windows = processes.WindowsFolder();
+    return windows.empty() ? L"" : windows + L"\\Sysnative";
+  }
+  if (view == RegistryView::View32) {
+    const std::wstring wow64 = processes.SystemWow64Folder();
+    if (!wow64.empty()) return wow64;
+  }
+  return processes.SystemFolder();
+}
+
+// `path` as a program of an entry of `view`: a path under System32 names that view's system
+// folder, as it did to the installer that recorded it, where that is not the tool's own.
+std::wstring InViewSystemFolder(ProcessApi& processes, RegistryView view, std::wstring path) {
+  const std::wstring windows = processes.WindowsFolder();
+  if (windows.empty()) return path;
+  const std::wstring system32 = windows + L"\\System32\\";
+  if (!StartsWith(path, system32)) return path;
+  const std::wstring folder = ViewSystemFolder(processes, view);
+  const std::wstring own = processes.SystemFolder();
+  if (folder.empty() || (folder.size() == own.size() && StartsWith(folder, own))) return path;
+  return folder + L"\\" + path.substr(system32.size());
+}
+
+// A name without a folder, in the view's system folder or else the Windows folder.
+Status FindInSystemFolders(ProcessApi& processes, RegistryView view, std::wstring_view name,
+                           std::wstring* program) {
+  const std::wstring file = WithExtension(name);
+  for (const std::wstring& folder :
+       {ViewSystemFolder(processes, view), processes.WindowsFolder()}) {
+    if (folder.empty()) continue;
+    const std::wstring path = folder + L"\\" + file;
+    if (processes.FileExists(path)) {
+      *program = path;
+      return kSuccess;
+    }
+  }
+  return kErrorFileNotFound;
+}
+
+// A program part named on its own: a bare name from the system folders, a full path as it stands.
+Status NamedProgram(ProcessApi& processes, RegistryView view, std::wstring_view text,
+                    std::wstring* program) {
+  if (text.empty()) return kErrorBadPathname;
+  if (!HasFolder(text)) return FindInSystemFolders(processes, view, text, program);
+  if (!IsFullPath(text)) return kErrorBadPathname;
+  *program = InViewSystemFolder(processes, view, WithExtension(text));
+  return kSuccess;
+}
+
+// Where the words of `value` end: before each blank that follows a non-blank, and at its end.
+std::vector<std::size_t> WordEnds(std::wstring_view value) {
+  std::vector<std::size_t> ends;
+  for (std::size_t end = 1; end <= value.size(); ++end)
+    if ((end == value.size() || IsBlank(value[end])) && !IsBlank(value[end - 1])) ends.push_back(end);
+  return ends;
+}
+
+// The program of `value` (without leading blanks), and in `rest` what follows it in the value.
+Status FindProgram(ProcessApi& processes, RegistryView view, std::wstring_view value,
+                   std::wstring* program, std::wstring_view* rest) {
+  if (!value.empty() && value[0] == L'"') {
+    const std::size_t close = value.find(L'"', 1);
+    *rest = close == std::wstring_view::npos ? L"" : value.substr(close + 1);
+    return NamedProgram(processes, view, value.substr(1, close - 1), program);
+  }
+  const std::vector<std::size_t> ends = WordEnds(value);
+  // Given the program, the platform does not try the shorter prefixes that end at a blank: the
+  // first one that ends in ".exe" is it.
+  for (std::size_t end : ends) {
+    if (!EndsWith(value.substr(0, end), L".exe")) continue;
+    *rest = value.substr(end);
+    return NamedProgram(processes, view, value.substr(0, end), program);
+  }
+  const std::wstring_view firstWord = value.substr(0, ends.empty() ? 0 : ends[0]);
+  if (!HasFolder(firstWord) || !IsFullPath(firstWord)) {
+    *rest = value.substr(firstWord.size());
+    return NamedProgram(processes, view, firstWord, program);
+  }
+  // Left to itself, the platform would try each prefix that ends before a blank, then the whole
+  // value, with ".exe" added to one without an extension, and run the first that exists: a
+  // program planted on a shorter prefix would win. The value names a program only when exactly
+  // one of them exists.
+  std::size_t found = 0;
+  for (std::size_t end : ends) {
+    const std::wstring candidate =
+        InViewSystemFolder(processes, view, WithExtension(value.substr(0, end)));
+    if (!processes.FileExists(candidate)) continue;
+    if (++found > 1) return kErrorBadPathname;
+    *program = candidate;
+    *rest = value.substr(end);
+  }
+  return found == 1 ? kSuccess : kErrorFileNotFound;
+}
+
+}  // namespace
+
+Status ChooseProgram(ProcessApi& processes, RegistryView view, std::wstring_view uninstallString,
+                     StartCommand* command) {
+  std::wstring_view value = uninstallString;
+  while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
+  std::wstring program;
+  std::wstring_view rest;
+  const Status found = FindProgram(processes, view, value, &program, &rest);
+  if (found != kSuccess) return found;
+  std::wstring commandLine(uninstallString);
+  commandLine += L" /S";
+  if (IsBatchFile(program)) {
+    // A batch file is not a program: the platform documents that it runs in the command
+    // interpreter, started as "cmd.exe /c" with the batch file's name. With more than two quotes
+    // after /c, cmd drops the first and the last and runs the rest as it stands.
+    const std::wstring folder = ViewSystemFolder(processes, view);
+    if (folder.empty()) return kErrorFileNotFound;
+    const std::wstring batch = program;
+    program = folder + L"\\cmd.exe";
+    commandLine = L"\"" + program + L"\" /c \"\"" + batch + L"\"" + std::wstring(rest) + L" /S\"";
+  }
+  command->program = program;
+  command->commandLine = commandLine;
+  return kSuccess;
+}

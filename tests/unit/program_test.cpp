@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "removal/launch.h"
+#include "removal/program.h"
+
+namespace {
+
+const wchar_t kEntryName[] = L"GPL Ghostscript u";
+
+// The machine the tool runs on, as the process API describes it, and the view of the entry.
+struct Machine {
+  const char* what;
+  RegistryView view;
+  bool wow64;
+  const wchar_t* systemWow64Folder;
+};
+
+struct ProgramCase {
+  std::wstring value;
+  std::set<std::wstring> files;  // what exists on the fake machine
+  std::wstring program;          // handed to the start
+  Status status = kSuccess;      // nonzero: nothing starts
+  std::wstring commandLine;      // "": the value followed by " /S"
+};
+
+// Launches each value for an entry of the machine's view and checks what starts, if anything.
+void ExpectPrograms(const Machine& machine, const std::vector<ProgramCase>& cases) {
+  SCOPED_TRACE(machine.what);
+  for (const ProgramCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.value));
+    FakeProcesses processes;
+    processes.files = c.files;
+    processes.wow64 = machine.wow64;
+    processes.systemWow64Folder = machine.systemWow64Folder;
+    FakeRegistry registry;
+    EXPECT_EQ(RunUninstaller(processes, {registry, machine.view, kEntryName}, c.value, 1000),
+              c.status);
+    if (c.status != kSuccess) {
+      EXPECT_TRUE(processes.commands.empty());
+      continue;
+    }
+    EXPECT_EQ(processes.applications, std::vector<std::wstring>{c.program});
+    const std::wstring commandLine = c.commandLine.empty() ? c.value + L" /S" : c.commandLine;
+    EXPECT_EQ(processes.commands, std::vector<std::wstring>{commandLine});
+  }
+}
+
+// The program that starts is the one the value names, found only where it says: an unquoted path
+// is never cut short at a blank, a path without ".exe" runs only when one program fits it, a bare
+// name comes only from the system or Windows folder, and nothing is looked for in the current
+// folder. Whatever runs gets the recorded value followed by " /S" as its command line (a batch
+// file through the command interpreter).
+TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
+  const std::wstring real = L"C:\\Tools\\My Apps\\uninst.exe";
+  const std::wstring planted = L"C:\\Tools\\My.exe";
+  const std::wstring gs = L"C:\\Program Files\\gs\\uninstgs.exe";
+  const std::wstring msiexec = L"C:\\Windows\\system32\\MsiExec.exe";
+  const std::wstring cmd = L"C:\\Windows\\system32\\cmd.exe";
+  const std::wstring batch = L"C:\\Tools\\My Apps\\uninst.bat";
+  ExpectPrograms({"32-bit Windows", RegistryView::View64, false, L""}, {
+      {L"\"C:\\Program Files\\gs\\uninstgs.exe\" /x", {}, gs},
+      {L"\"C:\\Program Files\\gs\\uninstgs\" /x", {}, gs},  // the platform adds ".exe" too
+      {L"C:\\Tools\\My Apps\\uninst.exe REAL 0 0", {real, planted}, real},
+      {L"C:\\Tools\\My Apps\\uninst.exe", {planted}, real},  // missing: the start fails
+      {L"\t C:\\Tools\\My Apps\\uninst.exe", {real, planted}, real},
+      {L"C:\\Program Files\\gs\\uninstgs.exe \"C:\\Program Files\\gs\\gs8.64\\uninstal.txt\"",
+       {gs, L"C:\\Program.exe"}, gs},
+      {L"C:\\Tools\\My Apps\\UNINST.Exe\t/x", {}, L"C:\\Tools\\My Apps\\UNINST.Exe"},
+      {L"C:\\My.exe Apps\\uninst.exe", {}, L"C:\\My.exe"},  // the first prefix
+      {L"C:\\a b\\setup.exe.bak\\u.exe /x", {}, L"C:\\a b\\setup.exe.bak\\u.exe"},
+      {L"\\\\server\\share\\gs\\u.exe /x", {}, L"\\\\server\\share\\gs\\u.exe"},
+      {L"\\\\?\\C:\\gs\\u.exe", {}, L"\\\\?\\C:\\gs\\u.exe"},
+      {L"C:/gs/u.exe /x", {}, L"C:/gs/u.exe"},
+      // Without ".exe" before a blank: the one candidate that exists, of those the platform
+      // would try (C:\Tools\My.exe, C:\Tools\My Apps\uninst.exe, ...).
+      {L"C:\\Tools\\My Apps\\uninst /x", {real}, real},
+      {L"C:\\Tools\\My Apps\\uninst /x", {}, L"", kErrorFileNotFound},
+      {L"C:\\Tools\\My Apps\\uninst /x", {real, planted}, L"", kErrorBadPathname},
+      // With the real program gone, the one candidate left is run: nothing tells them apart.
+      {L"C:\\Tools\\My Apps\\uninst /x", {planted}, planted},
+      {L"C:\\gs\\uninst", {L"C:\\gs\\uninst.exe"}, L"C:\\gs\\uninst.exe"},
+      // A batch file runs in the command interpreter, its path quoted, the arguments after it.
+      {L"C:\\Tools\\My Apps\\uninst.bat /x", {batch}, cmd, kSuccess,
+       L"\"" + cmd + L"\" /c \"\"" + batch + L"\" /x /S\""},
+      {L"C:\\Tools\\My Apps\\uninst.bat /x", {batch, planted}, L"", kErrorBadPathname},
+      {L"\"C:\\Tools\\My Apps\\Uninst.CMD\" \"a b\"", {}, cmd, kSuccess,
+       L"\"" + cmd + L"\" /c \"\"C:\\Tools\\My Apps\\Uninst.CMD\" \"a b\" /S\""},
+      {L"cleanup.bat", {L"C:\\Windows\\cleanup.bat"}, cmd, kSuccess,
+       L"\"" + cmd + L"\" /c \"\"C:\\Windows\\cleanup.bat\" /S\""},
+      // Bare names: the system folder, then the Windows folder, and nowhere else.
+      {L"MsiExec.exe /X{0000-1111}", {msiexec, L"C:\\Windows\\MsiExec.exe"}, msiexec},
+      {L"notepad.exe", {L"C:\\Windows\\notepad.exe"}, L"C:\\Windows\\notepad.exe"},
+      {L"\"MsiExec.exe\" /x", {msiexec}, msiexec},
+      {L"msiexec /x", {L"C:\\Windows\\system32\\msiexec.exe"}, L"C:\\Windows\\system32\\msiexec.exe"},
+      {L"bareuninst.exe /x", {L"C:\\gs-uninstall\\bareuninst.exe"}, L"", kErrorFileNotFound},
+      {L"My Uninstaller.exe /x", {}, L"", kErrorFileNotFound},
+      // Neither a bare name nor a full path: it would be looked for in the current folder.
+      {L"gs\\uninst.exe /x", {L"gs\\uninst.exe"}, L"", kErrorBadPathname},
+      {L"sub\\uninst /x", {}, L"", kErrorBadPathname},
+      {L".\\u.exe", {}, L"", kErrorBadPathname},
+      {L"..\\gs\\u.exe", {}, L"", kErrorBadPathname},
+      {L"\"sub dir\\u.exe\" /x", {}, L"", kErrorBadPathname},
+      {L"C:u.exe", {}, L"", kErrorBadPathname},
+      {L"\\Tools\\u.exe", {}, L"", kErrorBadPathname},
+      {L"%ProgramFiles%\\gs\\uninstgs.exe", {}, L"", kErrorBadPathname},
+      {L"", {}, L"", kErrorBadPathname},
+      {L"  \t", {}, L"", kErrorBadPathname},
+      {L"\"\" /x", {}, L"", kErrorBadPathname},
+  });
+
+  // A 32-bit process on 64-bit Windows: its own system folder is the 32-bit one. A 64-bit entry's
+  // programs are in the 64-bit one, which it reaches as Sysnative.
+  const std::wstring sysnative = L"C:\\Windows\\Sysnative";
+  const Machine wow64 = {"32-bit product on 64-bit Windows, 64-bit view", RegistryView::View64, true,
+                         L"C:\\Windows\\SysWOW64"};
+  ExpectPrograms(wow64, {
+      {L"C:\\Windows\\System32\\gsu64.exe /x", {}, sysnative + L"\\gsu64.exe"},
+      {L"c:\\WINDOWS\\system32\\sub\\gsu64.exe", {}, sysnative + L"\\sub\\gsu64.exe"},
+      {L"\"C:\\Windows\\System32\\gsu64.exe\"", {}, sysnative + L"\\gsu64.exe"},
+      {L"C:\\Windows\\System32\\My Tool\\u /x", {sysnative + L"\\My Tool\\u.exe"},
+       sysnative + L"\\My Tool\\u.exe"},
+      {L"C:\\Windows\\SysWOW64\\gsu32.exe", {}, L"C:\\Windows\\SysWOW64\\gsu32.exe"},
+      {L"C:\\Windows\\System32x\\u.exe", {}, L"C:\\Windows\\System32x\\u.exe"},
+      {L"rundll32 gs.dll,Uninstall", {sysnative + L"\\rundll32.exe", L"C:\\Windows\\system32\\rundll32.exe"},
+       sysnative + L"\\rundll32.exe"},
+      {L"notepad.exe", {L"C:\\Windows\\notepad.exe"}, L"C:\\Windows\\notepad.exe"},
+      {L"gsu64.exe", {L"C:\\Windows\\system32\\gsu64.exe"}, L"", kErrorFileNotFound},
+      {L"C:\\Tools\\u.cmd", {L"C:\\Tools\\u.cmd"}, sysnative + L"\\cmd.exe", kSuccess,
+       L"\"" + sysnative + L"\\cmd.exe\" /c \"\"C:\\Tools\\u.cmd\" /S\""},
+  });
+  ExpectPrograms({"32-bit product on 64-bit Windows, 32-bit view", RegistryView::View32, true,
+                  L"C:\\Windows\\SysWOW64"}, {
+      {L"C:\\Windows\\System32\\gsu32.exe /x", {}, L"C:\\Windows\\System32\\gsu32.exe"},
+      {L"gsu32.exe", {L"C:\\Windows\\system32\\gsu32.exe"}, L"C:\\Windows\\system32\\gsu32.exe"},
+  });
+  // A 64-bit process: a 32-bit entry's programs are in the 32-bit system folder.
+  ExpectPrograms({"x86-64 build, 32-bit view", RegistryView::View32, false, L"C:\\Windows\\SysWOW64"}, {
+      {L"C:\\Windows\\System32\\gsu32.exe /x", {}, L"C:\\Windows\\SysWOW64\\gsu32.exe"},
+      {L"gsu32.exe", {L"C:\\Windows\\SysWOW64\\gsu32.exe", L"C:\\Windows\\system32\\gsu32.exe"},
+       L"C:\\Windows\\SysWOW64\\gsu32.exe"},
+      {L"C:\\Tools\\u.bat", {L"C:\\Tools\\u.bat"}, L"C:\\Windows\\SysWOW64\\cmd.exe", kSuccess,
+       L"\"C:\\Windows\\SysWOW64\\cmd.exe\" /c \"\"C:\\Tools\\u.bat\" /S\""},
+  });
+  ExpectPrograms({"x86-64 build, 64-bit view", RegistryView::View64, false, L"C:\\Windows\\SysWOW64"}, {
+      {L"C:\\Windows\\System32\\gsu64.exe /x", {}, L"C:\\Windows\\System32\\gsu64.exe"},
+      {L"gsu64.exe", {L"C:\\Windows\\SysWOW64\\gsu64.exe", L"C:\\Windows\\system32\\gsu64.exe"},
+       L"C:\\Windows\\system32\\gsu64.exe"},
+  });
+}
+
+// A bare name is looked for in the view's system folder, then the Windows folder, and nowhere
+// else; a folder the platform does not give is not looked in.
+TEST(ChooseProgram, LooksForABareNameInTheSystemFoldersAlone) {
+  struct Case {
+    bool wow64;
+    const wchar_t* systemFolder;
+    std::vector<std::wstring> checks;
+  };
+  const Case cases[] = {
+      {false, L"", {L"C:\\Windows\\bare.exe"}},
+      {false, L"C:\\Windows\\system32", {L"C:\\Windows\\system32\\bare.exe", L"C:\\Windows\\bare.exe"}},
+      {true, L"C:\\Windows\\system32", {L"C:\\Windows\\Sysnative\\bare.exe", L"C:\\Windows\\bare.exe"}},
+  };
+  for (const Case& c : cases) {
+    FakeProcesses processes;
+    processes.files.emplace();
+    processes.systemFolder = c.systemFolder;
+    processes.wow64 = c.wow64;
+    StartCommand command;
+    EXPECT_EQ(ChooseProgram(processes, RegistryView::View64, L"bare /x", &command), kErrorFileNotFound);
+    EXPECT_EQ(processes.fileChecks, c.checks);
+  }
+}
+
+}  // namespace

@@ -1,8 +1,9 @@
 // Whole runs of the tool, detect and remove, over a registry and uninstallers made from the fuzz
 // input: subkey names of any length and content, values of any bytes, and every status the
 // platform can give. Beyond "no crash" under the sanitizers, it checks what an administrator
-// relies on: each command run is a recorded value followed by " /S", started as the program that
-// value names (worked out here on its own, not with the tool's code); each line is one of the
+// relies on: each command run is a recorded value followed by " /S" (a batch file's through the
+// command interpreter), started as the program that value names (worked out here on its own, not
+// with the tool's code); each line is one of the
 // tool's messages naming a subkey the registry held; detection lines come in enumeration order,
 // the 64-bit view first, before any removal line; 0 means no failure and -1 nothing found.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cwctype>
 #include <optional>
 #include <set>
 
@@ -53,6 +55,11 @@ std::wstring Text(FuzzedDataProvider& in, std::size_t maxLength, bool name = fal
     } else if (pick == 254 && i + 4 <= maxLength) {
       text += L".exe";
       i += 3;
+    } else if (pick >= 250 && pick <= 253 && i + 20 <= maxLength) {
+      static const wchar_t* const kChunks[] = {L"\\\\srv\\", L"C:\\Windows\\System32\\", L".CMD", L".bat"};
+      const std::wstring chunk = kChunks[pick - 250];
+      text += chunk;
+      i += chunk.size() - 1;
     } else {
       text.push_back(kAlphabet[pick % alphabetSize]);
     }
@@ -86,7 +93,7 @@ std::uint64_t Duration(FuzzedDataProvider& in) {
 struct World {
   FakeRegistry registry;
   FakeProcesses processes;
-  std::vector<std::wstring> commands[2];  // per view, what each readable value must run
+  std::vector<std::wstring> values[2];  // per view, each value that one read returns whole
 };
 
 void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
@@ -115,7 +122,7 @@ void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
     }
     const std::wstring command = text + L" /S";
     if (entry.uninstallString && entry.uninstallString->size() <= 1024)
-      world.commands[view == RegistryView::View32].push_back(command);
+      world.values[view == RegistryView::View32].push_back(text);
 
     FakeChild child;
     child.startStatus = MaybeFailure(in);
@@ -143,38 +150,104 @@ void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
   }
 }
 
-// The program the start must be handed for `value`: "" to leave it to the platform (a quoted path,
-// or an unquoted one with no ".exe" before a blank), the exact unquoted path up to the first ".exe"
-// before a blank, or a bare name's file in the system folder, else the Windows folder. None when
-// nothing may start (a bare name found in neither).
-std::optional<std::wstring> ExpectedProgram(const std::wstring& value, const FakeProcesses& fake) {
-  const std::size_t first = value.find_first_not_of(L" \t");
-  if (first == std::wstring::npos) return L"";
-  const std::wstring rest = value.substr(first);
+// What a start must be for `value` in an entry of `view`: the program handed to it and the command
+// line, or the status for which nothing starts. Worked out here from the rules, not with the
+// tool's code.
+struct ExpectedStart {
+  Status status = kSuccess;
   std::wstring program;
-  const bool quoted = rest[0] == L'"';
-  bool exe = false;
-  if (quoted) {
-    const std::size_t close = rest.find(L'"', 1);
-    program = rest.substr(1, close == std::wstring::npos ? close : close - 1);
-  } else {
-    std::wstring lower = rest;
-    for (wchar_t& c : lower) c = c >= L'A' && c <= L'Z' ? c + 32 : c;
-    for (std::size_t at = lower.find(L".exe"); at != std::wstring::npos && !exe;
-         at = lower.find(L".exe", at + 1)) {
-      const std::size_t end = at + 4;
-      exe = end == rest.size() || rest[end] == L' ' || rest[end] == L'\t';
-      if (exe) program = rest.substr(0, end);
+  std::wstring commandLine;
+};
+
+std::wstring Lowered(std::wstring text) {
+  for (wchar_t& c : text) c = c >= L'A' && c <= L'Z' ? c + 32 : c;
+  return text;
+}
+
+ExpectedStart Expect(const std::wstring& recorded, RegistryView view, const FakeProcesses& fake) {
+  const auto exists = [&](const std::wstring& path) { return !fake.files || fake.files->count(path) > 0; };
+  // The system folder of the view: the 64-bit one is Sysnative to a 32-bit process on 64-bit
+  // Windows; the 32-bit one is the WOW64 folder to a 64-bit process.
+  std::wstring system = fake.systemFolder;
+  if (fake.wow64 && view == RegistryView::View64)
+    system = fake.windowsFolder.empty() ? L"" : fake.windowsFolder + L"\\Sysnative";
+  if (!fake.wow64 && view == RegistryView::View32 && !fake.systemWow64Folder.empty())
+    system = fake.systemWow64Folder;
+  const auto withExe = [](std::wstring path) {
+    const std::size_t name = path.find_last_of(L"\\/");
+    if (path.find(L'.', name == std::wstring::npos ? 0 : name) == std::wstring::npos) path += L".exe";
+    return path;
+  };
+  const auto mapped = [&](const std::wstring& path) {
+    const std::wstring system32 = Lowered(fake.windowsFolder + L"\\System32\\");
+    if (fake.windowsFolder.empty() || system.empty() || Lowered(system) == Lowered(fake.systemFolder) ||
+        Lowered(path).rfind(system32, 0) != 0)
+      return path;
+    return system + L"\\" + path.substr(system32.size());
+  };
+  const auto full = [](const std::wstring& path) {
+    const bool drive = path.size() >= 3 && std::iswalpha(path[0]) && path[0] < 128 && path[1] == L':' &&
+                       (path[2] == L'\\' || path[2] == L'/');
+    return drive || path.rfind(L"\\\\", 0) == 0;
+  };
+  ExpectedStart start;
+  const auto named = [&](const std::wstring& text) {
+    if (text.empty()) return kErrorBadPathname;
+    if (text.find_first_of(L"\\/:") == std::wstring::npos) {
+      for (const std::wstring& folder : {system, fake.windowsFolder}) {
+        if (folder.empty() || !exists(folder + L"\\" + withExe(text))) continue;
+        start.program = folder + L"\\" + withExe(text);
+        return kSuccess;
+      }
+      return kErrorFileNotFound;
     }
-    if (!exe) program = rest.substr(0, rest.find_first_of(L" \t"));
+    if (!full(text)) return kErrorBadPathname;
+    start.program = mapped(withExe(text));
+    return kSuccess;
+  };
+
+  const std::wstring value = recorded.substr(std::min(recorded.find_first_not_of(L" \t"), recorded.size()));
+  std::wstring rest;
+  if (!value.empty() && value[0] == L'"') {
+    const std::size_t close = value.find(L'"', 1);
+    rest = close == std::wstring::npos ? L"" : value.substr(close + 1);
+    start.status = named(value.substr(1, close == std::wstring::npos ? close : close - 1));
+  } else {
+    std::vector<std::size_t> ends;  // where a word ends
+    for (std::size_t i = 0; i < value.size(); ++i)
+      if (value[i] != L' ' && value[i] != L'\t' && (i + 1 == value.size() || value[i + 1] == L' ' || value[i + 1] == L'\t'))
+        ends.push_back(i + 1);
+    const auto exe = std::find_if(ends.begin(), ends.end(), [&](std::size_t end) {
+      return end >= 4 && Lowered(value.substr(end - 4, 4)) == L".exe";
+    });
+    const std::wstring first = value.substr(0, ends.empty() ? 0 : ends[0]);
+    if (exe != ends.end()) {
+      rest = value.substr(*exe);
+      start.status = named(value.substr(0, *exe));
+    } else if (first.find_first_of(L"\\/:") == std::wstring::npos || !full(first)) {
+      rest = value.substr(first.size());
+      start.status = named(first);
+    } else {
+      int found = 0;
+      for (std::size_t end : ends) {
+        if (!exists(mapped(withExe(value.substr(0, end))))) continue;
+        ++found;
+        start.program = mapped(withExe(value.substr(0, end)));
+        rest = value.substr(end);
+      }
+      start.status = found == 0 ? kErrorFileNotFound : found > 1 ? kErrorBadPathname : kSuccess;
+    }
   }
-  if (program.empty()) return L"";
-  if (program.find_first_of(L"\\/:") != std::wstring::npos) return exe ? program : L"";
-  if (program.find(L'.') == std::wstring::npos) program += L".exe";
-  if (fake.files && fake.files->empty()) return std::nullopt;
-  if (!fake.systemFolder.empty()) return fake.systemFolder + L"\\" + program;
-  if (!fake.windowsFolder.empty()) return fake.windowsFolder + L"\\" + program;
-  return std::nullopt;
+  if (start.status != kSuccess) return start;
+  start.commandLine = recorded + L" /S";
+  const std::wstring lowered = Lowered(start.program);
+  if (lowered.size() >= 4 && (lowered.substr(lowered.size() - 4) == L".bat" ||
+                              lowered.substr(lowered.size() - 4) == L".cmd")) {
+    if (system.empty()) return {kErrorFileNotFound, L"", L""};
+    start.commandLine = L"\"" + system + L"\\cmd.exe\" /c \"\"" + start.program + L"\"" + rest + L" /S\"";
+    start.program = system + L"\\cmd.exe";
+  }
+  return start;
 }
 
 // A name as the tool must write it, worked out here rather than with the tool's own code: each
@@ -226,6 +299,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Bare names: found in whichever folder is asked first, or nowhere.
   if (in.ConsumeBool()) world.processes.files.emplace();
   if (in.ConsumeIntegralInRange(0, 3) == 0) world.processes.systemFolder.clear();
+  // A 32-bit process on 64-bit Windows, a 64-bit one, or 32-bit Windows.
+  world.processes.wow64 = in.ConsumeBool();
+  if (in.ConsumeBool()) world.processes.systemWow64Folder = L"C:\\Windows\\SysWOW64";
+  if (in.ConsumeIntegralInRange(0, 7) == 0) world.processes.windowsFolder.clear();
   world.processes.countStatus = MaybeFailure(in);
   MakeView(in, world, RegistryView::View64);
   MakeView(in, world, RegistryView::View32);
@@ -309,17 +386,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  for (const std::wstring& command : world.processes.commands) {
-    const bool recorded = std::count(world.commands[0].begin(), world.commands[0].end(), command) ||
-                          std::count(world.commands[1].begin(), world.commands[1].end(), command);
-    Check(recorded, "each command is a recorded value followed by \" /S\"");
-  }
+  // Each start is what a recorded value of one of the views names: its program, and the value
+  // followed by " /S" (a batch file's through the command interpreter). A value that names no
+  // single program starts nothing.
   for (std::size_t i = 0; i < world.processes.commands.size(); ++i) {
-    const std::wstring& command = world.processes.commands[i];
-    const std::optional<std::wstring> program =
-        ExpectedProgram(command.substr(0, command.size() - 3), world.processes);
-    Check(program.has_value(), "a bare name found in neither system folder starts nothing");
-    Check(world.processes.applications[i] == *program, "the program started is the one named");
+    bool named = false;
+    for (int v = 0; v < 2 && !named; ++v) {
+      const RegistryView view = v == 0 ? RegistryView::View64 : RegistryView::View32;
+      for (const std::wstring& value : world.values[v]) {
+        const ExpectedStart start = Expect(value, view, world.processes);
+        named = named || (start.status == kSuccess && start.program == world.processes.applications[i] &&
+                          start.commandLine == world.processes.commands[i]);
+      }
+    }
+    Check(named, "each start is the program and command line that a recorded value names");
   }
   if (detectOnly) Check(world.processes.commands.empty(), "detect mode runs nothing");
 

@@ -184,7 +184,8 @@ TEST_F(HostileTest, MisbehavingUninstallers) {
             "GPL Ghostscript 2 missing is failed to uninstall\r\n"
             "GPL Ghostscript 3 ok is uninstalled\r\n");
   // The last failure: the start that the platform refused.
-  EXPECT_EQ(result.exitCode, StartError(L"\"C:\\Program Files\\gs\\no-such.exe\" /S"));
+  EXPECT_EQ(result.exitCode, StartError(L"\"C:\\Program Files\\gs\\no-such.exe\" /S",
+                                        L"C:\\Program Files\\gs\\no-such.exe"));
 
   // Alone, the crash is the exit status: an access violation, negative.
   UninstallEntries crashOnly;
@@ -234,9 +235,17 @@ class PlantedPrograms {
   void Folder(const std::wstring& path) {
     if (CreateDirectoryW(path.c_str(), nullptr)) folders_.push_back(path);
   }
-  void Program(const std::wstring& path) {
-    ASSERT_TRUE(CopyFileW((BuildDir() + L"\\fixture_uninstaller.exe").c_str(), path.c_str(), FALSE))
-        << Narrow(path) << " " << GetLastError();
+  void Program(const std::wstring& path,
+               const std::wstring& source = BuildDir() + L"\\fixture_uninstaller.exe") {
+    ASSERT_TRUE(CopyFileW(source.c_str(), path.c_str(), FALSE)) << Narrow(path) << " " << GetLastError();
+    files_.push_back(path);
+  }
+  void Batch(const std::wstring& path, const std::string& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << Narrow(path);
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
     files_.push_back(path);
   }
 
@@ -245,8 +254,9 @@ class PlantedPrograms {
   std::vector<std::wstring> folders_;
 };
 
-// A program planted on a shorter prefix of an unquoted path, or beside the tool for a bare name,
-// never runs: only the program the entry names does, with the recorded value and " /S".
+// A program planted on a shorter prefix of an unquoted path, beside the tool for a bare name, or
+// in the tool's current folder for a relative path, never runs: only the program the entry names
+// does, with the recorded value and " /S" (a batch file through the command interpreter).
 TEST_F(HostileTest, PlantedProgramsNeverRun) {
   PlantedPrograms planted;
   planted.Folder(L"C:\\gsu-plant");
@@ -257,14 +267,27 @@ TEST_F(HostileTest, PlantedProgramsNeverRun) {
   planted.Program(L"C:\\Program Files\\gs\\uninstgs.exe");
   planted.Program(L"C:\\Program.exe");
   planted.Program(BuildDir() + L"\\bareuninst.exe");
+  // Nothing planted beside these: C:\gsu-plant\Only.exe does not exist.
+  const std::wstring fixture = BuildDir() + L"\\fixture_uninstaller.exe";
+  planted.Folder(L"C:\\gsu-plant\\Only Real");
+  planted.Program(L"C:\\gsu-plant\\Only Real\\uninst.exe");
+  const std::string batch = "@" + Narrow(Quoted(fixture)) + " %*\r\n";
+  planted.Batch(L"C:\\gsu-plant\\Only Real\\uninst.bat", batch);
+  planted.Batch(L"C:\\gsu-plant\\My Apps\\uninst.bat", batch);
+  // In the tool's current folder, which is whatever folder a deployment agent starts it in.
+  wchar_t current[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, current);
+  planted.Folder(std::wstring(current) + L"\\gsu-sub");
+  planted.Program(std::wstring(current) + L"\\gsu-sub\\uninst.exe");
 
   const std::wstring name = L"GPL Ghostscript planted";
   const std::wstring removes = L" --record " + Quoted(record_) + L" --delete-key 64 " + Quoted(name);
   struct Case {
     std::wstring value;
-    const char* ran;  // the program that ran, "" for none
+    std::string ran;  // the program that ran, "" for none
     std::string line;
     DWORD exitCode;
+    std::string commandLine = "";  // what it got: "" for the value and " /S"
   };
   const std::string removed = " is uninstalled\r\n";
   const std::string failed = " is failed to uninstall\r\n";
@@ -277,6 +300,16 @@ TEST_F(HostileTest, PlantedProgramsNeverRun) {
       {L"bareuninst.exe" + removes, "", failed, ERROR_FILE_NOT_FOUND},
       // A bare name from the system folder does run; it leaves the entry, hence 1603.
       {L"cmd.exe /c exit 0 &", "", failed, ERROR_INSTALL_FAILURE},
+      // Without ".exe": the one program of those the platform would try that exists runs; with
+      // one planted on a shorter prefix, none does.
+      {L"C:\\gsu-plant\\Only Real\\uninst" + removes, "C:\\gsu-plant\\Only Real\\uninst.exe", removed, 0},
+      {L"C:\\gsu-plant\\My Apps\\uninst" + removes, "", failed, ERROR_BAD_PATHNAME},
+      {L"C:\\gsu-plant\\Only Real\\uninst.bat" + removes, Narrow(fixture), removed, 0,
+       Narrow(Quoted(fixture) + removes) + " /S"},
+      {L"C:\\gsu-plant\\My Apps\\uninst.bat" + removes, "", failed, ERROR_BAD_PATHNAME},
+      // A relative path would be found in the current folder.
+      {L"gsu-sub\\uninst.exe" + removes, "", failed, ERROR_BAD_PATHNAME},
+      {L".\\gsu-sub\\uninst.exe" + removes, "", failed, ERROR_BAD_PATHNAME},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.value));
@@ -287,10 +320,65 @@ TEST_F(HostileTest, PlantedProgramsNeverRun) {
     EXPECT_EQ(result.output, Narrow(name) + " is detected\r\n" + Narrow(name) + c.line);
     EXPECT_EQ(result.exitCode, c.exitCode);
     const std::vector<std::string> ran = RecordedLines(record_, "exe=");
-    EXPECT_EQ(ran, *c.ran ? std::vector<std::string>{c.ran} : std::vector<std::string>{});
-    if (*c.ran) {
-      EXPECT_EQ(RecordedLines(record_, "cmd="), std::vector<std::string>{Narrow(c.value) + " /S"});
+    EXPECT_EQ(ran, c.ran.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.ran});
+    if (!c.ran.empty()) {
+      const std::string commandLine = c.commandLine.empty() ? Narrow(c.value) + " /S" : c.commandLine;
+      EXPECT_EQ(RecordedLines(record_, "cmd="), std::vector<std::string>{commandLine});
     }
+  }
+}
+
+// A program in the system folder of the entry's own view runs, named by its path under System32
+// or by a bare name, though it is not in the tool's own system folder: the 32-bit product reaches
+// the 64-bit one as Sysnative (here an x86-64 program, as rundll32 with a 64-bit DLL needs), the
+// x86-64 build the 32-bit one where GetSystemWow64DirectoryW says.
+TEST_F(HostileTest, ProgramsOfEachViewComeFromItsOwnSystemFolder) {
+  wchar_t buffer[MAX_PATH] = {};
+  GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+  const std::wstring windows = buffer;
+  const std::wstring file = L"gsu-view-fixture.exe";
+  PlantedPrograms planted;
+  RegistryView view = k64;
+  std::wstring ranFrom;
+  if (sizeof(void*) == 4) {
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64) && wow64) << "needs a 64-bit prefix";
+    const std::wstring x64 = BuildDir() + L"\\..\\windows-x64\\fixture_uninstaller.exe";
+    ASSERT_NE(GetFileAttributesW(x64.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the x86-64 fixture is built by the windows-x64 preset: " << Narrow(x64);
+    planted.Program(windows + L"\\Sysnative\\" + file, x64);
+    ranFrom = windows + L"\\system32\\" + file;
+  } else {
+    ASSERT_NE(GetSystemWow64DirectoryW(buffer, MAX_PATH), 0u);
+    view = k32;
+    planted.Program(std::wstring(buffer) + L"\\" + file);
+    ranFrom = std::wstring(buffer) + L"\\" + file;
+  }
+  // Nothing of that name in the tool's own system folder.
+  GetSystemDirectoryW(buffer, MAX_PATH);
+  ASSERT_EQ(GetFileAttributesW((std::wstring(buffer) + L"\\" + file).c_str()), INVALID_FILE_ATTRIBUTES);
+
+  const std::wstring name = L"GPL Ghostscript system";
+  const std::wstring removes = L" --record " + Quoted(record_) + L" --delete-key " +
+                               (view == k64 ? L"64 " : L"32 ") + Quoted(name);
+  const std::string prefix = view == k64 ? "" : "32bit ";
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  for (const std::wstring& value : {windows + L"\\System32\\" + file + removes, file + removes,
+                                    L"gsu-view-fixture" + removes}) {
+    SCOPED_TRACE(Narrow(value));
+    UninstallEntries entries;
+    DeleteFileW(record_.c_str());
+    entries.Add(view, name, value);
+    const ProcessResult result = RunTool(L"remove");
+    EXPECT_EQ(result.output, prefix + Narrow(name) + " is detected\r\n" + prefix + Narrow(name) +
+                                 " is uninstalled\r\n");
+    EXPECT_EQ(result.exitCode, 0u);
+    const std::vector<std::string> ran = RecordedLines(record_, "exe=");
+    ASSERT_EQ(ran.size(), 1u);
+    EXPECT_EQ(lower(ran[0]), lower(Narrow(ranFrom)));
   }
 }
 

@@ -351,6 +351,7 @@ TEST_F(HostileTest, ProgramsOfEachViewComeFromItsOwnSystemFolder) {
   } else {
     ASSERT_NE(GetSystemWow64DirectoryW(buffer, MAX_PATH), 0u);
     view = k32;
+    planted.Folder(buffer);  // a prefix made without Wine's 32-bit side may lack it
     planted.Program(std::wstring(buffer) + L"\\" + file);
     ranFrom = std::wstring(buffer) + L"\\" + file;
   }

@@ -25,6 +25,8 @@ bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
   return true;
 }
 
+bool SameText(std::wstring_view a, std::wstring_view b) { return a.size() == b.size() && StartsWith(a, b); }
+
 bool HasFolder(std::wstring_view path) { return path.find_first_of(L"\\/:") != std::wstring_view::npos; }
 
 // A path that means the same file whatever the current folder and drive: "X:\..." (or "X:/..."),
@@ -71,8 +73,7 @@ std::wstring InViewSystemFolder(ProcessApi& processes, RegistryView view, std::w
   const std::wstring system32 = windows + L"\\System32\\";
   if (!StartsWith(path, system32)) return path;
   const std::wstring folder = ViewSystemFolder(processes, view);
-  const std::wstring own = processes.SystemFolder();
-  if (folder.empty() || (folder.size() == own.size() && StartsWith(folder, own))) return path;
+  if (folder.empty() || SameText(folder, processes.SystemFolder())) return path;
   return folder + L"\\" + path.substr(system32.size());
 }
 
@@ -127,7 +128,8 @@ Status FindProgram(ProcessApi& processes, RegistryView view, std::wstring_view v
     return NamedProgram(processes, view, value.substr(0, end), program);
   }
   const std::wstring_view firstWord = value.substr(0, ends.empty() ? 0 : ends[0]);
-  if (!HasFolder(firstWord) || !IsFullPath(firstWord)) {
+  // A bare name, or no full path: the rules for a program named on its own.
+  if (!IsFullPath(firstWord)) {
     *rest = value.substr(firstWord.size());
     return NamedProgram(processes, view, firstWord, program);
   }

@@ -15,6 +15,11 @@ void Keep(Status& overall, Status status) {
   if (status != kSuccess) overall = status;
 }
 
+// The same for a registry failure, but for "not found", which leaves nothing to remove.
+void KeepUnlessNotFound(Status& overall, Status status) {
+  if (status != kErrorFileNotFound) Keep(overall, status);
+}
+
 // Reads the UninstallString of an open entry key into `text`. Returns 0 or the read's error.
 Status ReadUninstallString(RegistryApi& registry, const OwnedKey& entryKey, std::wstring* text) {
   std::uint8_t data[kValueBufferBytes];
@@ -54,7 +59,7 @@ Status RemoveInView(Platform& platform, RegistryView view) {
     // An entry not found at its turn is gone (an earlier uninstaller removed it too): nothing is
     // left to remove. Any other failure may leave an installation behind.
     if (entryOpened != kSuccess) {
-      if (entryOpened != kErrorFileNotFound) Keep(status, entryOpened);
+      KeepUnlessNotFound(status, entryOpened);
       continue;
     }
     // A missing value leaves nothing to run; a value that cannot be read (longer than one read
@@ -62,7 +67,7 @@ Status RemoveInView(Platform& platform, RegistryView view) {
     std::wstring uninstallString;
     const Status read = ReadUninstallString(platform.registry, entryKey, &uninstallString);
     if (read != kSuccess) {
-      if (read != kErrorFileNotFound) Keep(status, read);
+      KeepUnlessNotFound(status, read);
       continue;
     }
     entryKey = OwnedKey();  // the uninstaller is about to delete it

@@ -183,7 +183,7 @@ Status FakeProcesses::StartProcess(const wchar_t* application, wchar_t* commandL
   if (child.startStatus != kSuccess) return child.startStatus;
   if (child.onStart) child.onStart();
   if (afterStart) afterStart(commandLine, child);
-  started_.push_back({child, startingAt, now});
+  started_.push_back({{child, startingAt, now}});
   const std::size_t n = started_.size() - 1;
   *process = Open("process", n, n);
   *thread = Open("thread", n, n);
@@ -302,13 +302,6 @@ void FakeProcesses::CloseHandle(ProcessHandle handle) {
   events.push_back("close " + name);
   if (name.rfind("process ", 0) == 0) Child(handle, "process").closedAt = now;
   open_.erase(handle);
-}
-
-std::vector<FakeProcesses::Launch> FakeProcesses::Launches() const {
-  std::vector<Launch> launches;
-  for (const Started& started : started_)
-    launches.push_back({started.startingAt, started.startedAt, started.closedAt, started.child});
-  return launches;
 }
 
 void UninstallersRemoveTheirEntries(FakeProcesses& processes, FakeRegistry& registry) {

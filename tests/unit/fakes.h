@@ -139,12 +139,12 @@ class FakeProcesses final : public ProcessApi {
 
   // One started child as the clock saw it.
   struct Launch {
+    FakeChild child;
     std::uint64_t startingAt;  // the clock when the start was asked for
     std::uint64_t startedAt;
     std::uint64_t closedAt = 0;  // when the launch closed its process handle; 0: not yet
-    FakeChild child;
   };
-  std::vector<Launch> Launches() const;
+  std::vector<Launch> Launches() const { return {started_.begin(), started_.end()}; }
 
   Status StartProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t flags,
                       const wchar_t* directory, OwnedHandle* process, OwnedHandle* thread) override;
@@ -168,11 +168,8 @@ class FakeProcesses final : public ProcessApi {
   void CloseHandle(ProcessHandle handle) override;
 
  private:
-  struct Started {
-    FakeChild child;
-    std::uint64_t startingAt;
-    std::uint64_t startedAt;
-    std::uint64_t closedAt = 0;
+  // A launch, with the job messages sent for it so far.
+  struct Started : Launch {
     int messagesSent = 0;
     bool innerZeroSent = false;
     bool zeroSent = false;

@@ -37,12 +37,15 @@ Status MaybeFailure(FuzzedDataProvider& in) {
   return pick < 192 ? kSuccess : kFailures[pick % 7];
 }
 
-// Characters that matter: the marker's, other letter cases, Latin-1, beyond it, surrogates
-// (paired and lone), quotes, slashes, colons, spaces and tabs, and ".exe" in any letter case; in a
-// name also a line feed and a NUL (a value's NUL ends it, and comes in on purpose below).
+// Characters that matter: the marker's, other letter cases, Latin-1 up to U+00FF, beyond it,
+// surrogates (paired and lone, at the edges of both ranges), quotes, slashes, colons, the letters
+// at both ends of the alphabet and "{" after them, spaces and tabs; and whole pieces: ".exe" in
+// any letter case, batch files' extensions, drive letters, a folder ending in "exe", the old
+// Ghostscript uninstaller and its log. In a name also a line feed and a NUL (a value's NUL ends
+// it, and comes in on purpose below).
 std::wstring Text(FuzzedDataProvider& in, std::size_t maxLength, bool name = false) {
   static const wchar_t kNameAlphabet[] =
-      L"\n\0GPL hostcriptgp\u00e9\u00ff\u0100\u4e2d\xD83D\xDE00\"\\/ {}S.eExX:\t";
+      L"\n\0GPL hostcriptgp\u00e9\u00ff\u0100\u4e2d\xD83D\xDE00\xD800\xDBFF\xDC00\xDFFF\"\\/ {}S.eExX:\tAZaz";
   const wchar_t* const kAlphabet = name ? kNameAlphabet : kNameAlphabet + 2;
   const std::size_t alphabetSize = sizeof(kNameAlphabet) / sizeof(wchar_t) - (name ? 1 : 3);
   std::wstring text;
@@ -55,9 +58,13 @@ std::wstring Text(FuzzedDataProvider& in, std::size_t maxLength, bool name = fal
     } else if (pick == 254 && i + 4 <= maxLength) {
       text += L".exe";
       i += 3;
-    } else if (pick >= 250 && pick <= 253 && i + 20 <= maxLength) {
-      static const wchar_t* const kChunks[] = {L"\\\\srv\\", L"C:\\Windows\\System32\\", L".CMD", L".bat"};
-      const std::wstring chunk = kChunks[pick - 250];
+    } else if (pick >= 240 && pick <= 253) {
+      static const wchar_t* const kChunks[] = {
+          L"\\\\srv\\", L"C:\\Windows\\System32\\", L".CMD", L".bat", L".BAT", L"A:\\", L"z:\\",
+          L"Z:\\", L"Myexe ", L"uninstgs.exe", L"\\uninstal.txt", L"UNINSTAL.TXT",
+          L"C:\\Program Files\\gs\\", L"D:\\Windows\\System32\\"};
+      const std::wstring chunk = kChunks[pick - 240];
+      if (i + chunk.size() > maxLength) continue;
       text += chunk;
       i += chunk.size() - 1;
     } else {
@@ -88,66 +95,6 @@ std::uint64_t Duration(FuzzedDataProvider& in) {
   static const std::uint64_t kLong[] = {5000, 31000, 45000, std::uint64_t{1} << 40};
   const auto pick = in.ConsumeIntegralInRange(0, 10);
   return pick < 7 ? in.ConsumeIntegralInRange(0, 999) : kLong[pick - 7];
-}
-
-struct World {
-  FakeRegistry registry;
-  FakeProcesses processes;
-  std::vector<std::wstring> values[2];  // per view, each value that one read returns whole
-};
-
-void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
-  FakeView& fake = world.registry.View(view);
-  fake.openStatus = MaybeFailure(in);
-  fake.countStatus = MaybeFailure(in);
-  const int count = in.ConsumeIntegralInRange(0, 6);
-  for (int i = 0; i < count; ++i) {
-    FakeEntry entry;
-    entry.name = Name(in);
-    entry.enumerateStatus = MaybeFailure(in);
-    entry.openStatus = MaybeFailure(in);
-    entry.queryStatus = MaybeFailure(in);
-    const std::wstring text = Text(in, 600);
-    switch (in.ConsumeIntegralInRange(0, 4)) {
-      case 0: break;  // no UninstallString
-      case 1: entry.uninstallString = Utf16Bytes(text); break;
-      case 2: entry.uninstallString = Utf16Bytes(text, false); break;
-      case 3:
-        entry.uninstallString = Utf16Bytes(text, false);
-        entry.uninstallString->push_back(in.ConsumeIntegral<std::uint8_t>());
-        break;
-      default:
-        entry.uninstallString = Utf16Bytes(text + std::wstring(1, L'\0') + Text(in, 8));
-        break;
-    }
-    const std::wstring command = text + L" /S";
-    if (entry.uninstallString && entry.uninstallString->size() <= 1024)
-      world.values[view == RegistryView::View32].push_back(text);
-
-    FakeChild child;
-    child.startStatus = MaybeFailure(in);
-    child.exitCode = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::uint32_t>();
-    child.leavesEntry = in.ConsumeIntegralInRange(0, 7) == 0;
-    child.waitError = in.ConsumeIntegralInRange(0, 15) == 0 ? 6 : kSuccess;
-    child.jobMs = Duration(in);
-    child.waitResult = in.ConsumeIntegralInRange(0, 7) == 0 ? kWaitTimeout : kWaitObject0;
-    child.processMs = Duration(in);
-    child.losesZeroMessage = in.ConsumeIntegralInRange(0, 3) == 0;
-    // A job of the uninstaller's own, whose message reaches the tool's port too.
-    if (in.ConsumeIntegralInRange(0, 3) == 0) child.innerJobMs = 1 + Duration(in);
-    if (in.ConsumeIntegralInRange(0, 7) == 0) {
-      // An uninstaller that deletes other installations' entries.
-      const RegistryView other = in.ConsumeBool() ? RegistryView::View64 : RegistryView::View32;
-      const std::size_t victim = in.ConsumeIntegral<std::uint8_t>();
-      FakeRegistry* registry = &world.registry;
-      child.onStart = [registry, other, victim] {
-        auto& entries = registry->View(other).entries;
-        if (victim < entries.size()) entries.erase(entries.begin() + victim);
-      };
-    }
-    world.processes.children.emplace(command, child);
-    fake.entries.push_back(entry);
-  }
 }
 
 // What a start must be for `value` in an entry of `view`: the program handed to it and the command
@@ -247,7 +194,89 @@ ExpectedStart Expect(const std::wstring& recorded, RegistryView view, const Fake
     start.commandLine = L"\"" + system + L"\\cmd.exe\" /c \"\"" + start.program + L"\"" + rest + L" /S\"";
     start.program = system + L"\\cmd.exe";
   }
+  // Ghostscript's old uninstaller with its log alone after it: quoted program part, then " -q".
+  const auto fileName = [](const std::wstring& path) {
+    return Lowered(path.substr(path.find_last_of(L"\\/:") + 1));
+  };
+  std::wstring log = rest.substr(std::min(rest.find_first_not_of(L" \t"), rest.size()));
+  log.erase(log.find_last_not_of(L" \t") + 1);
+  const bool quotedLog = log.size() > 1 && log[0] == L'"' && log.find(L'"', 1) == log.size() - 1;
+  if (quotedLog) log = log.substr(1, log.size() - 2);
+  if (fileName(start.program) == L"uninstgs.exe" && fileName(log) == L"uninstal.txt" &&
+      log.find_first_of(quotedLog ? L"\"" : L" \t\"") == std::wstring::npos) {
+    const std::wstring programPart = value.substr(0, value.size() - rest.size());
+    start.commandLine =
+        (programPart[0] == L'"' ? programPart : L"\"" + programPart + L"\"") + rest + L" -q";
+  }
   return start;
+}
+
+struct World {
+  FakeRegistry registry;
+  FakeProcesses processes;
+  std::vector<std::wstring> values[2];  // per view, each value that one read returns whole
+};
+
+void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
+  FakeView& fake = world.registry.View(view);
+  fake.openStatus = MaybeFailure(in);
+  fake.countStatus = MaybeFailure(in);
+  const int count = in.ConsumeIntegralInRange(0, 6);
+  for (int i = 0; i < count; ++i) {
+    FakeEntry entry;
+    entry.name = Name(in);
+    entry.enumerateStatus = MaybeFailure(in);
+    entry.openStatus = MaybeFailure(in);
+    entry.queryStatus = MaybeFailure(in);
+    const std::wstring text = Text(in, 600);
+    switch (in.ConsumeIntegralInRange(0, 4)) {
+      case 0: break;  // no UninstallString
+      case 1: entry.uninstallString = Utf16Bytes(text); break;
+      case 2: entry.uninstallString = Utf16Bytes(text, false); break;
+      case 3:
+        entry.uninstallString = Utf16Bytes(text, false);
+        entry.uninstallString->push_back(in.ConsumeIntegral<std::uint8_t>());
+        break;
+      default:
+        entry.uninstallString = Utf16Bytes(text + std::wstring(1, L'\0') + Text(in, 8));
+        break;
+    }
+    // The uninstaller answers to the command line the value starts: the value and " /S", a batch
+    // file's through the command interpreter, the old uninstaller's with " -q".
+    const ExpectedStart start = Expect(text, view, world.processes);
+    const std::wstring command = start.status == kSuccess ? start.commandLine : text + L" /S";
+    if (entry.uninstallString && entry.uninstallString->size() <= 1024)
+      world.values[view == RegistryView::View32].push_back(text);
+
+    FakeChild child;
+    child.startStatus = MaybeFailure(in);
+    child.exitCode = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::uint32_t>();
+    child.leavesEntry = in.ConsumeIntegralInRange(0, 7) == 0;
+    child.waitError = in.ConsumeIntegralInRange(0, 15) == 0 ? 6 : kSuccess;
+    child.jobMs = Duration(in);
+    child.waitResult = in.ConsumeIntegralInRange(0, 7) == 0 ? kWaitTimeout : kWaitObject0;
+    child.processMs = Duration(in);
+    child.losesZeroMessage = in.ConsumeIntegralInRange(0, 3) == 0;
+    // A job of the uninstaller's own, whose message reaches the tool's port too.
+    if (in.ConsumeIntegralInRange(0, 3) == 0) child.innerJobMs = 1 + Duration(in);
+    // An uninstaller that deletes another installation's entry (none: -1).
+    const bool deletesOther = in.ConsumeIntegralInRange(0, 7) == 0;
+    const RegistryView other = in.ConsumeBool() ? RegistryView::View64 : RegistryView::View32;
+    const int victim = deletesOther ? in.ConsumeIntegral<std::uint8_t>() : -1;
+    // One that succeeds removes its own entry too, whatever its command line.
+    const bool removesOwn = child.exitCode == 0 && !child.leavesEntry;
+    FakeRegistry* registry = &world.registry;
+    child.onStart = [registry, view, name = entry.name, removesOwn, other, victim] {
+      auto& own = registry->View(view).entries;
+      const auto isOwn = [&](const FakeEntry& e) { return e.name == name; };
+      if (removesOwn) own.erase(std::remove_if(own.begin(), own.end(), isOwn), own.end());
+      auto& entries = registry->View(other).entries;
+      if (victim >= 0 && static_cast<std::size_t>(victim) < entries.size())
+        entries.erase(entries.begin() + victim);
+    };
+    world.processes.children.emplace(command, child);
+    fake.entries.push_back(entry);
+  }
 }
 
 // A name as the tool must write it, worked out here rather than with the tool's own code: each
@@ -452,8 +481,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (record.opensBefore >= removalScansFrom && record.name.find(kProductMarker) != std::wstring::npos &&
         record.name.find(L'\0') != std::wstring::npos)
       unnameable = true;
-  // Reads and opens that fail for any reason but "not found" may leave an installation behind.
-  const auto failed = [](Status s) { return s != kSuccess && s != kErrorFileNotFound; };
+  // Reads and opens that fail for any reason but the entry being gone ("not found", or its key
+  // deleted since it was opened) may leave an installation behind.
+  const auto failed = [](Status s) {
+    return s != kSuccess && s != kErrorFileNotFound && s != kErrorKeyDeleted;
+  };
   const bool failedRead = std::any_of(world.registry.reads.begin(), world.registry.reads.end(), failed);
   bool failedFirstOpen = false;
   bool failedOpen = false;

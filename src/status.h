@@ -16,5 +16,6 @@ inline constexpr Status kErrorInvalidName = 123;          // ERROR_INVALID_NAME
 inline constexpr Status kErrorBadPathname = 161;          // ERROR_BAD_PATHNAME
 inline constexpr Status kErrorMoreData = 234;             // ERROR_MORE_DATA
 inline constexpr Status kWaitTimeout = 258;               // WAIT_TIMEOUT
+inline constexpr Status kErrorKeyDeleted = 1018;          // ERROR_KEY_DELETED
 inline constexpr Status kErrorInstallFailure = 1603;      // ERROR_INSTALL_FAILURE
 inline constexpr Status kErrorInvalidOperation = 4317;    // ERROR_INVALID_OPERATION

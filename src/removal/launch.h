@@ -25,12 +25,13 @@ struct UninstallEntry {
 
 // Runs `uninstallString` followed by " /S", the recorded text with no quotes added or removed, as
 // the command line of the program that ChooseProgram names for `entry`'s view (a batch file's
-// through the command interpreter), without a window, in "C:\", and waits, at most `waitMs` from
-// the start, for the uninstall to end. In a job of its own: until the job says it is empty (a
-// process that leaves the job is not waited for), or until kLeftoverWaitMs after the started
-// process has ended and `entry` is gone. Without a job: until the started process has ended and,
-// when it exits with 0, until `entry` is gone. Returns the exit code of the process it started,
-// read only once that process has ended; kWaitTimeout when the wait ran out with the uninstall
-// not done (everything is left running); or the error code of a failed choice, start or wait.
+// through the command interpreter; the old Ghostscript uninstaller's with " -q" in place of " /S"),
+// without a window, in "C:\", and waits, at most `waitMs` from the start, for the uninstall to
+// end. In a job of its own: until the job says it is empty (a process that leaves the job is not
+// waited for), or until kLeftoverWaitMs after the started process has ended and `entry` is gone.
+// Without a job: until the started process has ended and, when it exits with 0, until `entry` is
+// gone. Returns the exit code of the process it started, read only once that process has ended;
+// kWaitTimeout when the wait ran out with the uninstall not done (everything is left running); or
+// the error code of a failed choice, start or wait.
 [[nodiscard]] Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
                                     std::wstring_view uninstallString, std::uint32_t waitMs);

@@ -48,6 +48,29 @@ std::wstring WithExtension(std::wstring_view path) {
 
 bool IsBatchFile(std::wstring_view path) { return EndsWith(path, L".bat") || EndsWith(path, L".cmd"); }
 
+// What follows the last folder separator of `path`.
+std::wstring_view FileName(std::wstring_view path) {
+  const std::size_t separator = path.find_last_of(L"\\/:");
+  return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
+// Whether `program` with `rest` after it is Ghostscript's own uninstaller of 9.04 and earlier,
+// "uninstgs.exe" followed by the path of its install log, "uninstal.txt", alone: quoted, or
+// without blanks. That uninstaller reads its command line itself: the program part (quoted, or up
+// to the first blank), then the log path (quoted, or up to the next blank), then "-q" for a silent
+// run. Anything else, " /S" included, opens its window and waits for a click that never comes.
+bool IsOldUninstaller(std::wstring_view program, std::wstring_view rest) {
+  if (!SameText(FileName(program), L"uninstgs.exe")) return false;
+  while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+  while (!rest.empty() && IsBlank(rest.back())) rest.remove_suffix(1);
+  if (rest.size() >= 2 && rest.front() == L'"' && rest.back() == L'"') {
+    rest = rest.substr(1, rest.size() - 2);
+  } else if (rest.find_first_of(L" \t") != std::wstring_view::npos) {
+    return false;
+  }
+  return rest.find(L'"') == std::wstring_view::npos && SameText(FileName(rest), L"uninstal.txt");
+}
+
 // The folder that holds the system's own programs for an entry of `view`. A 32-bit process on
 // 64-bit Windows sees the 32-bit system folder as its own: the 64-bit one is "Sysnative" under the
 // Windows folder. A 64-bit process finds the 32-bit one where GetSystemWow64DirectoryW says. On
@@ -170,6 +193,13 @@ Status ChooseProgram(ProcessApi& processes, RegistryView view, std::wstring_view
     const std::wstring batch = program;
     program = folder + L"\\cmd.exe";
     commandLine = L"\"" + program + L"\" /c \"\"" + batch + L"\"" + std::wstring(rest) + L" /S\"";
+  } else if (IsOldUninstaller(program, rest)) {
+    // Its silent switch is "-q", right after the log path. Its program part gets quotes, so that
+    // it does not take "C:\Program" for the program and what follows for the log.
+    const std::wstring recorded(value.substr(0, value.size() - rest.size()));
+    commandLine = recorded.front() == L'"' ? recorded : L"\"" + recorded + L"\"";
+    commandLine += rest;
+    commandLine += L" -q";
   }
   command->program = program;
   command->commandLine = commandLine;

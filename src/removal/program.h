@@ -28,7 +28,10 @@ struct StartCommand {
 // drive-relative one, an unexpanded variable, nothing at all) is kErrorBadPathname: nothing is
 // ever looked for in the tool's current folder. The command line is the recorded value followed
 // by " /S"; a batch file runs in the view's command interpreter, as "cmd.exe /c" with the batch
-// file's path quoted, the rest of the value and " /S".
+// file's path quoted, the rest of the value and " /S"; Ghostscript's own uninstaller of 9.04 and
+// earlier ("uninstgs.exe" with nothing after it but the path of its log "uninstal.txt", quoted or
+// without blanks) gets its program part in quotes, the rest of the value and " -q", its silent
+// switch.
 // Returns 0 with `command` set, or the status above, with nothing to start.
 [[nodiscard]] Status ChooseProgram(ProcessApi& processes, RegistryView view,
                                    std::wstring_view uninstallString, StartCommand* command);

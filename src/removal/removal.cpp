@@ -15,9 +15,11 @@ void Keep(Status& overall, Status status) {
   if (status != kSuccess) overall = status;
 }
 
-// The same for a registry failure, but for "not found", which leaves nothing to remove.
-void KeepUnlessNotFound(Status& overall, Status status) {
-  if (status != kErrorFileNotFound) Keep(overall, status);
+// The same for a registry failure, but for an entry that is gone, which leaves nothing to remove:
+// "not found", or its key deleted since it was opened (an uninstaller still finishing, or another
+// program, removed it).
+void KeepUnlessGone(Status& overall, Status status) {
+  if (status != kErrorFileNotFound && status != kErrorKeyDeleted) Keep(overall, status);
 }
 
 // Reads the UninstallString of an open entry key into `text`. Returns 0 or the read's error.
@@ -59,15 +61,16 @@ Status RemoveInView(Platform& platform, RegistryView view) {
     // An entry not found at its turn is gone (an earlier uninstaller removed it too): nothing is
     // left to remove. Any other failure may leave an installation behind.
     if (entryOpened != kSuccess) {
-      KeepUnlessNotFound(status, entryOpened);
+      KeepUnlessGone(status, entryOpened);
       continue;
     }
-    // A missing value leaves nothing to run; a value that cannot be read (longer than one read
-    // can return, say) leaves the installation in place, which 0 must not hide.
+    // A missing value, or a key deleted since it opened, leaves nothing to run; a value that
+    // cannot be read (longer than one read can return, say) leaves the installation in place,
+    // which 0 must not hide.
     std::wstring uninstallString;
     const Status read = ReadUninstallString(platform.registry, entryKey, &uninstallString);
     if (read != kSuccess) {
-      KeepUnlessNotFound(status, read);
+      KeepUnlessGone(status, read);
       continue;
     }
     entryKey = OwnedKey();  // the uninstaller is about to delete it

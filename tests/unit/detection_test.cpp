@@ -46,12 +46,15 @@ TEST(ScanUninstallEntries, SkipsSubkeysThatFailToEnumerateAndGoesOn) {
   EXPECT_EQ(Scan(registry, RegistryView::View32), expected);
 }
 
-// The enumeration is told 255 characters with the terminator: 254 fit, 255 do not.
+// The enumeration is told 255 characters with the terminator: 254 fit, 255 do not, even where
+// the platform claims that they did.
 TEST(ScanUninstallEntries, SeesNamesOfUpTo254Characters) {
   const std::wstring fits = L"GPL Ghostscript " + std::wstring(254 - 16, L'x');
   const std::wstring tooLong = L"GPL Ghostscript " + std::wstring(255 - 16, L'y');
+  FakeEntry claimedToFit{tooLong};
+  claimedToFit.claimedLength = 255;
   FakeRegistry registry;
-  registry.view64.entries = {{tooLong}, {fits}, {L"GPL Ghostscript after"}};
+  registry.view64.entries = {{tooLong}, claimedToFit, {fits}, {L"GPL Ghostscript after"}};
   const EntryList expected = {fits, L"GPL Ghostscript after"};
   EXPECT_EQ(Scan(registry, RegistryView::View64), expected);
 }

@@ -42,6 +42,17 @@ TEST(ParseSwitch, AcceptsExactlyDetectAndRemove) {
   }
 }
 
+// Deployment systems match these numbers: each exit status is pinned to its value.
+TEST(ExitStatus, DocumentedNumbers) {
+  const std::pair<Status, std::int64_t> statuses[] = {
+      {kSuccess, 0},           {kNotInstalled, -1},           {kErrorFileNotFound, 2},
+      {kErrorAccessDenied, 5}, {kErrorInvalidName, 123},      {kErrorBadPathname, 161},
+      {kErrorMoreData, 234},   {kWaitTimeout, 258},           {kErrorKeyDeleted, 1018},
+      {kErrorInstallFailure, 1603}, {kErrorInvalidOperation, 4317},
+  };
+  for (const auto& [status, number] : statuses) EXPECT_EQ(status, number);
+}
+
 // Sets up both views, runs the whole tool, and gives back its output.
 struct ToolRun {
   FakeRegistry registry;

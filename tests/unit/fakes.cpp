@@ -9,7 +9,6 @@ namespace {
 
 constexpr Status kErrorNoMoreItems = 259;
 constexpr Status kErrorInvalidHandle = 6;
-constexpr Status kErrorKeyDeleted = 1018;
 
 // Handles are small numbers; 0 is never handed out.
 void* HandleFor(std::size_t index) { return reinterpret_cast<void*>(index + 1); }
@@ -103,6 +102,11 @@ Status FakeRegistry::EnumerateSubkey(KeyHandle key, std::uint32_t index, wchar_t
   if (index >= opened.view->entries.size()) return kErrorNoMoreItems;
   const FakeEntry& entry = opened.view->entries[index];
   if (entry.enumerateStatus != kSuccess) return entry.enumerateStatus;
+  if (entry.claimedLength != 0) {
+    std::copy_n(entry.name.begin(), std::min<std::size_t>(entry.name.size(), *length), name);
+    *length = entry.claimedLength;
+    return kSuccess;
+  }
   if (entry.name.size() + 1 > *length) return kErrorMoreData;
   std::copy(entry.name.begin(), entry.name.end(), name);
   name[entry.name.size()] = L'\0';
@@ -124,8 +128,9 @@ Status FakeRegistry::Query(KeyHandle key, const wchar_t* valueName, std::uint8_t
   if (!entry->uninstallString) return kErrorFileNotFound;
   const std::vector<std::uint8_t>& bytes = *entry->uninstallString;
   if (bytes.size() > *size) return kErrorMoreData;
+  std::fill_n(data, *size, std::uint8_t{'A'});
   std::copy(bytes.begin(), bytes.end(), data);
-  *size = static_cast<std::uint32_t>(bytes.size());
+  *size = entry->claimedSize != 0 ? entry->claimedSize : static_cast<std::uint32_t>(bytes.size());
   return kSuccess;
 }
 

@@ -18,6 +18,10 @@ struct FakeEntry {
   Status enumerateStatus = kSuccess;
   Status openStatus = kSuccess;
   Status queryStatus = kSuccess;
+  // A platform that breaks its own contract: nonzero, the length an enumeration reports for the
+  // name (after filling the buffer without a terminator), and the size a value read reports.
+  std::uint32_t claimedLength = 0;
+  std::uint32_t claimedSize = 0;
 };
 
 // One registry view's Uninstall key.
@@ -32,7 +36,8 @@ std::vector<std::uint8_t> Utf16Bytes(std::wstring_view text, bool terminated = t
 
 // A registry that answers the tool's operations from two FakeViews. The view is told apart by the
 // access mask, so a wrong mask is caught: it fails the test and the open. A key left open when it
-// goes away fails the test too.
+// goes away fails the test too. A value read fills the whole buffer before it writes the value, as
+// the platform may: nothing past the size it returns is the value.
 class FakeRegistry final : public RegistryApi {
  public:
   FakeView view64;

@@ -14,6 +14,7 @@ struct Machine {
   RegistryView view;
   bool wow64;
   const wchar_t* systemWow64Folder;
+  const wchar_t* systemFolder = L"C:\\Windows\\system32";  // "": the platform does not say
 };
 
 struct ProgramCase {
@@ -33,6 +34,7 @@ void ExpectPrograms(const Machine& machine, const std::vector<ProgramCase>& case
     processes.files = c.files;
     processes.wow64 = machine.wow64;
     processes.systemWow64Folder = machine.systemWow64Folder;
+    processes.systemFolder = machine.systemFolder;
     FakeRegistry registry;
     EXPECT_EQ(RunUninstaller(processes, {registry, machine.view, kEntryName}, c.value, 1000),
               c.status);
@@ -50,7 +52,8 @@ void ExpectPrograms(const Machine& machine, const std::vector<ProgramCase>& case
 // is never cut short at a blank, a path without ".exe" runs only when one program fits it, a bare
 // name comes only from the system or Windows folder, and nothing is looked for in the current
 // folder. Whatever runs gets the recorded value followed by " /S" as its command line (a batch
-// file through the command interpreter).
+// file through the command interpreter), but for the old Ghostscript uninstaller, whose silent
+// switch is " -q" after its log, and whose program part must be quoted for it to read the log.
 TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
   const std::wstring real = L"C:\\Tools\\My Apps\\uninst.exe";
   const std::wstring planted = L"C:\\Tools\\My.exe";
@@ -58,20 +61,52 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
   const std::wstring msiexec = L"C:\\Windows\\system32\\MsiExec.exe";
   const std::wstring cmd = L"C:\\Windows\\system32\\cmd.exe";
   const std::wstring batch = L"C:\\Tools\\My Apps\\uninst.bat";
+  // Ghostscript's own uninstaller of 9.04 and earlier, and the paths of its logs.
+  const std::wstring quotedGs = L"\"" + gs + L"\"";
+  const std::wstring gsOld = L"C:\\gs\\uninstgs.exe";
+  const std::wstring log864 = L"\"C:\\Program Files\\gs\\gs8.64\\uninstal.txt\"";
+  const std::wstring log904 = L"\"C:\\Program Files\\gs\\gs9.04\\uninstal.txt\"";
   ExpectPrograms({"32-bit Windows", RegistryView::View64, false, L""}, {
       {L"\"C:\\Program Files\\gs\\uninstgs.exe\" /x", {}, gs},
       {L"\"C:\\Program Files\\gs\\uninstgs\" /x", {}, gs},  // the platform adds ".exe" too
       {L"C:\\Tools\\My Apps\\uninst.exe REAL 0 0", {real, planted}, real},
       {L"C:\\Tools\\My Apps\\uninst.exe", {planted}, real},  // missing: the start fails
       {L"\t C:\\Tools\\My Apps\\uninst.exe", {real, planted}, real},
-      {L"C:\\Program Files\\gs\\uninstgs.exe \"C:\\Program Files\\gs\\gs8.64\\uninstal.txt\"",
-       {gs, L"C:\\Program.exe"}, gs},
+      // 8.70 and earlier, then 8.71 to 9.04: their own uninstaller, whose silent switch is "-q".
+      {gs + L" " + log864, {gs, L"C:\\Program.exe"}, gs, kSuccess, quotedGs + L" " + log864 + L" -q"},
+      {quotedGs + L" " + log904, {}, gs, kSuccess, quotedGs + L" " + log904 + L" -q"},
+      {L" " + gsOld + L" C:\\gs\\gs8.64\\uninstal.txt", {}, gsOld, kSuccess,
+       L"\"" + gsOld + L"\" C:\\gs\\gs8.64\\uninstal.txt -q"},
+      {L"C:\\GS\\UninstGS.EXE\t\"C:\\GS\\GS8.54\\UNINSTAL.TXT\" ", {}, L"C:\\GS\\UninstGS.EXE",
+       kSuccess, L"\"C:\\GS\\UninstGS.EXE\"\t\"C:\\GS\\GS8.54\\UNINSTAL.TXT\"  -q"},
+      {L"C:\\Program Files\\gs\\uninstgs " + log864, {gs}, gs, kSuccess,
+       L"\"C:\\Program Files\\gs\\uninstgs\" " + log864 + L" -q"},
+      {gsOld + L" uninstal.txt", {}, gsOld, kSuccess, L"\"" + gsOld + L"\" uninstal.txt -q"},
+      // Anything else keeps " /S": an NSIS uninstgs.exe, another argument, another file name.
+      {L"\"C:\\gs\\gs10.06.0\\uninstgs.exe\"", {}, L"C:\\gs\\gs10.06.0\\uninstgs.exe"},
+      {gsOld + L" C:\\gs\\uninstal.txt -q", {}, gsOld},
+      {gsOld + L" C:\\gs\\uninstall.txt", {}, gsOld},
+      {gsOld + L" C:\\gs\\myuninstal.txt", {}, gsOld},
+      {L"C:\\gs\\myuninstgs.exe C:\\gs\\uninstal.txt", {}, L"C:\\gs\\myuninstgs.exe"},
+      {gsOld + L" C:\\gs\\my\"log\\uninstal.txt", {}, gsOld},
+      {gsOld + L" C:\\gs\\uninstal.txt\"", {}, gsOld},
+      {gsOld + L" C:\\gs\\my logs\\uninstal.txt", {}, gsOld},
       {L"C:\\Tools\\My Apps\\UNINST.Exe\t/x", {}, L"C:\\Tools\\My Apps\\UNINST.Exe"},
       {L"C:\\My.exe Apps\\uninst.exe", {}, L"C:\\My.exe"},  // the first prefix
       {L"C:\\a b\\setup.exe.bak\\u.exe /x", {}, L"C:\\a b\\setup.exe.bak\\u.exe"},
       {L"\\\\server\\share\\gs\\u.exe /x", {}, L"\\\\server\\share\\gs\\u.exe"},
       {L"\\\\?\\C:\\gs\\u.exe", {}, L"\\\\?\\C:\\gs\\u.exe"},
       {L"C:/gs/u.exe /x", {}, L"C:/gs/u.exe"},
+      // Drive letters at both ends of the alphabet, in either case; "{" follows "z".
+      {L"Z:\\gs\\uninstgs.exe /x", {}, L"Z:\\gs\\uninstgs.exe"},
+      {L"z:\\gs\\u.exe", {}, L"z:\\gs\\u.exe"},
+      {L"A:\\gs\\u.exe", {}, L"A:\\gs\\u.exe"},
+      {L"a:\\gs\\u.exe", {}, L"a:\\gs\\u.exe"},
+      {L"{:\\gs\\u.exe", {}, L"", kErrorBadPathname},
+      // "exe" that is not ".exe" does not end the program; one-character words are words.
+      {L"C:\\Tools\\Myexe Apps\\u.exe /x", {}, L"C:\\Tools\\Myexe Apps\\u.exe"},
+      {L"C:\\Tools\\u x", {L"C:\\Tools\\u.exe"}, L"C:\\Tools\\u.exe"},
+      {L"a /x", {L"C:\\Windows\\system32\\a.exe"}, L"C:\\Windows\\system32\\a.exe"},
       // Without ".exe" before a blank: the one candidate that exists, of those the platform
       // would try (C:\Tools\My.exe, C:\Tools\My Apps\uninst.exe, ...).
       {L"C:\\Tools\\My Apps\\uninst /x", {real}, real},
@@ -86,8 +121,10 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
       {L"C:\\Tools\\My Apps\\uninst.bat /x", {batch, planted}, L"", kErrorBadPathname},
       {L"\"C:\\Tools\\My Apps\\Uninst.CMD\" \"a b\"", {}, cmd, kSuccess,
        L"\"" + cmd + L"\" /c \"\"C:\\Tools\\My Apps\\Uninst.CMD\" \"a b\" /S\""},
-      {L"cleanup.bat", {L"C:\\Windows\\cleanup.bat"}, cmd, kSuccess,
-       L"\"" + cmd + L"\" /c \"\"C:\\Windows\\cleanup.bat\" /S\""},
+      {L"cleanup.bat /x", {L"C:\\Windows\\cleanup.bat"}, cmd, kSuccess,
+       L"\"" + cmd + L"\" /c \"\"C:\\Windows\\cleanup.bat\" /x /S\""},
+      {L"C:\\Tools\\UNINST.BAT /x", {L"C:\\Tools\\UNINST.BAT"}, cmd, kSuccess,
+       L"\"" + cmd + L"\" /c \"\"C:\\Tools\\UNINST.BAT\" /x /S\""},
       // Bare names: the system folder, then the Windows folder, and nowhere else.
       {L"MsiExec.exe /X{0000-1111}", {msiexec, L"C:\\Windows\\MsiExec.exe"}, msiexec},
       {L"notepad.exe", {L"C:\\Windows\\notepad.exe"}, L"C:\\Windows\\notepad.exe"},
@@ -100,6 +137,7 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
       {L"sub\\uninst /x", {}, L"", kErrorBadPathname},
       {L".\\u.exe", {}, L"", kErrorBadPathname},
       {L"..\\gs\\u.exe", {}, L"", kErrorBadPathname},
+      {L"cmd /c C:\\gs\\u.exe", {}, L"", kErrorBadPathname},
       {L"\"sub dir\\u.exe\" /x", {}, L"", kErrorBadPathname},
       {L"C:u.exe", {}, L"", kErrorBadPathname},
       {L"\\Tools\\u.exe", {}, L"", kErrorBadPathname},
@@ -107,6 +145,7 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
       {L"", {}, L"", kErrorBadPathname},
       {L"  \t", {}, L"", kErrorBadPathname},
       {L"\"\" /x", {}, L"", kErrorBadPathname},
+      {L"\"\"", {}, L"", kErrorBadPathname},
   });
 
   // A 32-bit process on 64-bit Windows: its own system folder is the 32-bit one. A 64-bit entry's
@@ -122,6 +161,11 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
        sysnative + L"\\My Tool\\u.exe"},
       {L"C:\\Windows\\SysWOW64\\gsu32.exe", {}, L"C:\\Windows\\SysWOW64\\gsu32.exe"},
       {L"C:\\Windows\\System32x\\u.exe", {}, L"C:\\Windows\\System32x\\u.exe"},
+      {L"D:\\Windows\\System32\\u.exe", {}, L"D:\\Windows\\System32\\u.exe"},
+      // Its own uninstaller, recorded under System32 by a 64-bit setup: the 64-bit program runs,
+      // with the command line as recorded.
+      {L"C:\\Windows\\System32\\uninstgs.exe C:\\gs\\uninstal.txt", {}, sysnative + L"\\uninstgs.exe",
+       kSuccess, L"\"C:\\Windows\\System32\\uninstgs.exe\" C:\\gs\\uninstal.txt -q"},
       {L"rundll32 gs.dll,Uninstall", {sysnative + L"\\rundll32.exe", L"C:\\Windows\\system32\\rundll32.exe"},
        sysnative + L"\\rundll32.exe"},
       {L"notepad.exe", {L"C:\\Windows\\notepad.exe"}, L"C:\\Windows\\notepad.exe"},
@@ -141,6 +185,11 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
        L"C:\\Windows\\SysWOW64\\gsu32.exe"},
       {L"C:\\Tools\\u.bat", {L"C:\\Tools\\u.bat"}, L"C:\\Windows\\SysWOW64\\cmd.exe", kSuccess,
        L"\"C:\\Windows\\SysWOW64\\cmd.exe\" /c \"\"C:\\Tools\\u.bat\" /S\""},
+  });
+  // A batch file needs the command interpreter of a system folder that the platform names.
+  ExpectPrograms({"no system folder known", RegistryView::View64, false, L"", L""}, {
+      {L"C:\\Tools\\u.bat", {L"C:\\Tools\\u.bat"}, L"", kErrorFileNotFound},
+      {L"C:\\Tools\\u.exe", {}, L"C:\\Tools\\u.exe"},
   });
   ExpectPrograms({"x86-64 build, 64-bit view", RegistryView::View64, false, L"C:\\Windows\\SysWOW64"}, {
       {L"C:\\Windows\\System32\\gsu64.exe /x", {}, L"C:\\Windows\\System32\\gsu64.exe"},

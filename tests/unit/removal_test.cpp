@@ -68,8 +68,9 @@ TEST_F(RemoveInViewTest, LinesOfBothViews) {
   EXPECT_EQ(registry.openKeys, 0);
 }
 
-// The recorded text runs as it stands, with " /S" after it: no quotes added or removed, and
-// nothing cut short, up to the 511 characters one read can return.
+// The recorded text runs as it stands, with " /S" after it: no quotes added or removed, nothing
+// cut short, up to the 511 characters one read can return, and nothing taken from the buffer past
+// what the read returned, even where the read claims more than the buffer holds.
 TEST_F(RemoveInViewTest, CommandIsTheValueThenSlashS) {
   const std::wstring longest = L"C:\\" + std::wstring(504, L'g') + L".exe";  // 511 characters
   std::vector<std::uint8_t> unterminated = Utf16Bytes(L"C:\\" + std::wstring(505, L'h') + L".exe", false);
@@ -80,6 +81,9 @@ TEST_F(RemoveInViewTest, CommandIsTheValueThenSlashS) {
       Entry(L"GPL Ghostscript c", L"MsiExec.exe /X{0000-1111}"),
       Entry(L"GPL Ghostscript d", longest),
       {L"GPL Ghostscript e", unterminated},
+      {L"GPL Ghostscript f", Utf16Bytes(L"C:\\u.exe", false)},
+      {L"GPL Ghostscript g", Utf16Bytes(L"C:\\" + std::wstring(505, L'i') + L".exe", false), kSuccess,
+       kSuccess, kSuccess, 0, 4096},
   };
   // Without a job, each launch waits for its process with the whole limit the pass was given.
   processes.createJobStatus = kErrorAccessDenied;
@@ -90,9 +94,11 @@ TEST_F(RemoveInViewTest, CommandIsTheValueThenSlashS) {
       L"MsiExec.exe /X{0000-1111} /S",
       longest + L" /S",
       L"C:\\" + std::wstring(505, L'h') + L".exe /S",
+      L"C:\\u.exe /S",
+      L"C:\\" + std::wstring(505, L'i') + L".exe /S",
   };
   EXPECT_EQ(processes.commands, expected);
-  EXPECT_EQ(processes.processWaitLimits, std::vector<std::uint32_t>(5, 5000));
+  EXPECT_EQ(processes.processWaitLimits, std::vector<std::uint32_t>(7, 5000));
 }
 
 struct PassCase {
@@ -112,6 +118,8 @@ TEST_F(RemoveInViewTest, PassStatusKeepsTheLastFailure) {
   FakeEntry tooLong = Entry(L"GPL Ghostscript long", std::wstring(600, L'x'));
   FakeEntry unreadable = Entry(L"GPL Ghostscript unreadable", L"r.exe");
   unreadable.queryStatus = kErrorAccessDenied;
+  FakeEntry deleted = Entry(L"GPL Ghostscript deleted", L"d.exe");
+  deleted.queryStatus = kErrorKeyDeleted;  // deleted between its open and the read
 
   const PassCase cases[] = {
       {"no entries", {Entry(L"Other", L"o.exe")}, {}, kSuccess, "", 0},
@@ -139,6 +147,12 @@ TEST_F(RemoveInViewTest, PassStatusKeepsTheLastFailure) {
        {},
        kSuccess,
        "GPL Ghostscript 1 is uninstalled\n",
+       1},
+      {"key deleted before its value was read is gone, then a success",
+       {deleted, Entry(L"GPL Ghostscript 2", L"b.exe")},
+       {},
+       kSuccess,
+       "GPL Ghostscript 2 is uninstalled\n",
        1},
       {"key that will not open, then a success",
        {denied, Entry(L"GPL Ghostscript 2", L"b.exe")},

@@ -104,7 +104,7 @@ std::vector<std::string> RecordedLines(const std::wstring& record, const std::st
   return lines;
 }
 
-ProcessResult RunProcess(const std::wstring& commandLine) {
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
   const std::wstring outPath = ScratchFile(L"stdout");
   const std::wstring errPath = ScratchFile(L"stderr");
   HANDLE out = InheritableFile(outPath);
@@ -124,7 +124,11 @@ ProcessResult RunProcess(const std::wstring& commandLine) {
   CloseHandle(err);
   EXPECT_TRUE(started) << "cannot start, error " << GetLastError();
   if (started) {
-    EXPECT_EQ(WaitForSingleObject(info.hProcess, 120000), WAIT_OBJECT_0);
+    if (WaitForSingleObject(info.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << "still running after " << timeoutMs << " ms: " << Narrow(commandLine);
+      TerminateProcess(info.hProcess, 1);
+      WaitForSingleObject(info.hProcess, 10000);
+    }
     GetExitCodeProcess(info.hProcess, &result.exitCode);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
@@ -136,10 +140,10 @@ ProcessResult RunProcess(const std::wstring& commandLine) {
   return result;
 }
 
-ProcessResult RunTool(const std::wstring& arguments) {
+ProcessResult RunTool(const std::wstring& arguments, DWORD timeoutMs) {
   std::wstring command = Quoted(BuildDir() + L"\\gs-uninstall.exe");
   if (!arguments.empty()) command += L" " + arguments;
-  return RunProcess(command);
+  return RunProcess(command, timeoutMs);
 }
 
 ProcessResult RunToolStreaming(const std::wstring& arguments,
@@ -201,6 +205,30 @@ InProcessResult RunToolInProcess(ProcessApi& processes, std::uint32_t waitMs,
   result.status = RunTool(platform, argument == nullptr ? 1 : 2, argv);
   result.output = console.text;
   return result;
+}
+
+PlantedPrograms::~PlantedPrograms() {
+  for (auto file = files_.rbegin(); file != files_.rend(); ++file) DeleteFileW(file->c_str());
+  for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder)
+    RemoveDirectoryW(folder->c_str());
+}
+
+void PlantedPrograms::Folder(const std::wstring& path) {
+  if (CreateDirectoryW(path.c_str(), nullptr)) folders_.push_back(path);
+}
+
+void PlantedPrograms::Program(const std::wstring& path, const std::wstring& source) {
+  ASSERT_TRUE(CopyFileW(source.c_str(), path.c_str(), FALSE)) << Narrow(path) << " " << GetLastError();
+  files_.push_back(path);
+}
+
+void PlantedPrograms::File(const std::wstring& path, const std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << Narrow(path);
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  files_.push_back(path);
 }
 
 std::wstring EntryValue(RegistryView view, const std::wstring& name, const wchar_t* value) {

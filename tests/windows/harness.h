@@ -52,11 +52,12 @@ struct ProcessResult {
 };
 
 // Runs `commandLine` with standard output and standard error sent to files, waits for it to end,
-// and returns what it wrote and its exit code.
-ProcessResult RunProcess(const std::wstring& commandLine);
+// at most `timeoutMs` (after which it fails the test and ends the process), and returns what it
+// wrote and its exit code.
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
 // Runs gs-uninstall.exe with `arguments`.
-ProcessResult RunTool(const std::wstring& arguments);
+ProcessResult RunTool(const std::wstring& arguments, DWORD timeoutMs = 120000);
 
 // Runs gs-uninstall.exe with `arguments`, its standard output read through a pipe as it comes:
 // `onLine` sees each line (without its line end) as soon as the tool has written it out.
@@ -84,6 +85,24 @@ struct InProcessResult {
 InProcessResult RunToolInProcess(ProcessApi& processes, std::uint32_t waitMs,
                                  const wchar_t* argument = nullptr,
                                  const std::function<void(const std::string&)>& onLine = {});
+
+// Copies of the fixture uninstaller (or another program) at the paths a test names, and folders
+// and files for them, removed again at its end.
+class PlantedPrograms {
+ public:
+  PlantedPrograms() = default;
+  PlantedPrograms(const PlantedPrograms&) = delete;
+  PlantedPrograms& operator=(const PlantedPrograms&) = delete;
+  ~PlantedPrograms();
+  void Folder(const std::wstring& path);
+  void Program(const std::wstring& path,
+               const std::wstring& source = BuildDir() + L"\\fixture_uninstaller.exe");
+  void File(const std::wstring& path, const std::string& text);
+
+ private:
+  std::vector<std::wstring> files_;
+  std::vector<std::wstring> folders_;
+};
 
 // A string value of an entry, or "" when it is missing.
 std::wstring EntryValue(RegistryView view, const std::wstring& name, const wchar_t* value);

@@ -224,36 +224,6 @@ TEST_F(HostileTest, UninstallerThatDeletesOtherEntries) {
   EXPECT_FALSE(UninstallEntries::Exists(k64, L"GPL Ghostscript B"));
 }
 
-// Copies of the fixture uninstaller at the paths a test names, removed again at its end.
-class PlantedPrograms {
- public:
-  ~PlantedPrograms() {
-    for (auto file = files_.rbegin(); file != files_.rend(); ++file) DeleteFileW(file->c_str());
-    for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder)
-      RemoveDirectoryW(folder->c_str());
-  }
-  void Folder(const std::wstring& path) {
-    if (CreateDirectoryW(path.c_str(), nullptr)) folders_.push_back(path);
-  }
-  void Program(const std::wstring& path,
-               const std::wstring& source = BuildDir() + L"\\fixture_uninstaller.exe") {
-    ASSERT_TRUE(CopyFileW(source.c_str(), path.c_str(), FALSE)) << Narrow(path) << " " << GetLastError();
-    files_.push_back(path);
-  }
-  void Batch(const std::wstring& path, const std::string& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << Narrow(path);
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-    files_.push_back(path);
-  }
-
- private:
-  std::vector<std::wstring> files_;
-  std::vector<std::wstring> folders_;
-};
-
 // A program planted on a shorter prefix of an unquoted path, beside the tool for a bare name, or
 // in the tool's current folder for a relative path, never runs: only the program the entry names
 // does, with the recorded value and " /S" (a batch file through the command interpreter).
@@ -272,8 +242,8 @@ TEST_F(HostileTest, PlantedProgramsNeverRun) {
   planted.Folder(L"C:\\gsu-plant\\Only Real");
   planted.Program(L"C:\\gsu-plant\\Only Real\\uninst.exe");
   const std::string batch = "@" + Narrow(Quoted(fixture)) + " %*\r\n";
-  planted.Batch(L"C:\\gsu-plant\\Only Real\\uninst.bat", batch);
-  planted.Batch(L"C:\\gsu-plant\\My Apps\\uninst.bat", batch);
+  planted.File(L"C:\\gsu-plant\\Only Real\\uninst.bat", batch);
+  planted.File(L"C:\\gsu-plant\\My Apps\\uninst.bat", batch);
   // In the tool's current folder, which is whatever folder a deployment agent starts it in.
   wchar_t current[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, current);

@@ -159,6 +159,72 @@ TEST_F(ToolTest, TheWaitEndsWithTheUninstall) {
   }
 }
 
+// Ghostscript 9.04 and earlier are removed by their own uninstaller, which is silent only with
+// "-q" after the path of its log and otherwise waits for a click that never comes: a stand-in that
+// reads its command line as that uninstaller does. Each form is removed in seconds, files, log and
+// entry, with the success line, and the stand-in sees its program quoted and " -q".
+TEST_F(ToolTest, OldGhostscriptUninstallerRunsSilently) {
+  struct Case {
+    RegistryView view;
+    std::wstring root;  // the folder of uninstgs.exe
+    const wchar_t* version;
+    bool quotedProgram;
+    bool quotedLog;
+  };
+  const Case cases[] = {
+      {k32, L"C:\\Program Files\\gsu-old", L"8.64", false, true},
+      {k64, L"C:\\Program Files\\gsu-old", L"9.04", true, true},
+      {k32, L"C:\\gsu-old", L"8.54", false, false},
+  };
+  for (const Case& c : cases) {
+    const std::wstring name = std::wstring(L"GPL Ghostscript ") + c.version;
+    SCOPED_TRACE(Narrow(name));
+    const std::wstring program = c.root + L"\\uninstgs.exe";
+    const std::wstring folder = c.root + L"\\gs" + c.version;
+    const std::wstring installed = folder + L"\\gswin32c.exe";
+    const std::wstring log = folder + L"\\uninstal.txt";
+    const std::wstring record = c.root + L"\\record.txt";
+    UninstallEntries entries;
+    PlantedPrograms planted;
+    planted.Folder(c.root);
+    planted.Folder(folder);
+    planted.Program(program, BuildDir() + L"\\old_uninstaller.exe");
+    planted.File(installed, "installed");
+    planted.File(log, "file " + Narrow(installed) + "\r\nentry " + (c.view == k64 ? "64 " : "32 ") +
+                          Narrow(name) + "\r\n");
+    planted.File(record, "");
+    const std::wstring logPart = c.quotedLog ? Quoted(log) : log;
+    const std::wstring value = (c.quotedProgram ? Quoted(program) : program) + L" " + logPart;
+    entries.Add(c.view, name, value);
+
+    const DWORD started = GetTickCount();
+    const ProcessResult result = RunTool(L"remove", 60000);
+    const DWORD elapsed = GetTickCount() - started;
+    std::printf("%s: %lu ms\n", Narrow(value).c_str(), static_cast<unsigned long>(elapsed));
+    const std::string prefix = c.view == k32 ? "32bit " : "";
+    EXPECT_EQ(result.output, prefix + Narrow(name) + " is detected\r\n" + prefix + Narrow(name) +
+                                 " is uninstalled\r\n");
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_LT(elapsed, 20000u);
+    EXPECT_EQ(RecordedLines(record, "cmd="),
+              std::vector<std::string>{Narrow(Quoted(program) + L" " + logPart) + " -q"});
+    EXPECT_EQ(RecordedLines(record, "exit="), std::vector<std::string>{"0"});
+    EXPECT_FALSE(UninstallEntries::Exists(c.view, name));
+    EXPECT_EQ(GetFileAttributesW(installed.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(log.c_str()), INVALID_FILE_ATTRIBUTES);
+    // One still waiting for its click is ended here.
+    if (RecordedLines(record, "exit=").empty()) {
+      for (const std::string& pid : RecordedLines(record, "pid=")) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::stoul(pid));
+        if (process == nullptr) continue;
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+      }
+    }
+  }
+}
+
 // A failed uninstall must not end in exit status 0, whatever succeeds after it.
 TEST_F(ToolTest, FailureIsNotHiddenByALaterSuccess) {
   entries_.Add(k64, L"GPL Ghostscript 10", Uninstaller(k64, L"GPL Ghostscript 10", 0xC0000005));

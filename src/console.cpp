@@ -4,7 +4,6 @@
 
 std::string NarrowName(std::wstring_view name) {
   std::string narrow;
-  narrow.reserve(name.size());
   for (std::size_t i = 0; i < name.size(); ++i) {
     const auto unit = static_cast<std::uint32_t>(name[i]);
     // A control character (a line feed, say) would let a name print a line of its own.

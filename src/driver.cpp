@@ -7,8 +7,8 @@
 #include "removal/removal.h"
 
 Status ParseSwitch(int argc, const wchar_t* const* argv, Console& console, RunMode& mode) {
-  if (argc == 1) return kSuccess;
   if (argc < 1) return kErrorInvalidOperation;
+  if (argc == 1) return kSuccess;
   if (std::wcscmp(argv[1], L"detect") == 0) {
     mode = RunMode::Detect;
     return kSuccess;

@@ -2,8 +2,9 @@
 
 EntryList ScanUninstallEntries(RegistryApi& registry, const OwnedKey& uninstallKey) {
   EntryList entries;
+  // A count that cannot be read is left at 0: nothing to scan.
   std::uint32_t count = 0;
-  if (registry.QuerySubkeyCount(uninstallKey.Get(), &count) != kSuccess) return entries;
+  static_cast<void>(registry.QuerySubkeyCount(uninstallKey.Get(), &count));
 
   wchar_t name[kEnumeratedNameLength];
   for (std::uint32_t index = 0; index < count; ++index) {

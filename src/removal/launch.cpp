@@ -1,5 +1,8 @@
 #include "removal/launch.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "discovery/entry_scan.h"
 #include "removal/program.h"
 
@@ -32,29 +35,24 @@ bool HasEnded(ProcessApi& processes, ProcessHandle process) {
 Status WaitForJob(ProcessApi& processes, ProcessHandle job, ProcessHandle port,
                   ProcessHandle process, const UninstallEntry& entry, std::uint64_t startedAt,
                   std::uint32_t limitMs) {
-  bool done = false;  // the started process has ended and its entry is gone
-  std::uint64_t doneAt = 0;
+  // Since when the started process has ended and its entry is gone; none while it is not so.
+  std::optional<std::uint64_t> doneAt;
   for (;;) {
     const std::uint32_t limitLeft = Remaining(processes, startedAt, limitMs);
     std::uint32_t remaining = limitLeft;
-    if (done) {
-      const std::uint32_t leftover = Remaining(processes, doneAt, kLeftoverWaitMs);
-      if (leftover < remaining) remaining = leftover;
-    }
-    std::uint32_t message = 0;
-    const Status waited = processes.WaitForJobMessage(
-        port, remaining < kJobSliceMs ? remaining : kJobSliceMs, &message);
+    if (doneAt) remaining = std::min(remaining, Remaining(processes, *doneAt, kLeftoverWaitMs));
+    const Status waited = processes.WaitForJobMessage(port, std::min(remaining, kJobSliceMs));
     if (waited != kSuccess && waited != kWaitTimeout) return waited;
-    std::uint32_t active = 0;
+    std::uint32_t active;  // written by a count that succeeds
     const bool empty = processes.CountActiveProcesses(job, &active) == kSuccess && active == 0;
     const bool ended = HasEnded(processes, process);
     if (empty && ended) return kSuccess;
     // What it left running (a page in a browser, a helper that deletes the uninstaller, the
     // desktop process it made the system start) is not the uninstall.
-    const bool nowDone =
+    const bool done =
         ended && LookUpEntry(entry.registry, entry.view, entry.name) == kErrorFileNotFound;
-    if (nowDone && !done) doneAt = processes.TickCount();
-    done = nowDone;
+    if (!done) doneAt.reset();
+    else if (!doneAt) doneAt = processes.TickCount();
     // Past the limit, a stream of messages (processes coming and going) must not keep the tool
     // waiting.
     if (remaining == 0 && (done || limitLeft == 0)) return done ? kSuccess : kWaitTimeout;
@@ -80,7 +78,7 @@ void WaitForEntryToGo(ProcessApi& processes, const UninstallEntry& entry, std::u
   while (LookUpEntry(entry.registry, entry.view, entry.name) == kSuccess) {
     const std::uint32_t remaining = Remaining(processes, startedAt, limitMs);
     if (remaining == 0) return;
-    processes.Sleep(remaining < kEntryPollMs ? remaining : kEntryPollMs);
+    processes.Sleep(std::min(remaining, kEntryPollMs));
   }
 }
 
@@ -109,12 +107,8 @@ Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
   // child, then for its entry to go.
   OwnedHandle port;
   OwnedHandle job;
-  if (processes.CreateJob(&job, &port) != kSuccess ||
-      processes.AssignToJob(job.Get(), process.Get()) != kSuccess) {
-    job.Close();
-    port.Close();
-  }
-  const bool inJob = job.Get() != nullptr;
+  const bool inJob = processes.CreateJob(&job, &port) == kSuccess &&
+                     processes.AssignToJob(job.Get(), process.Get()) == kSuccess;
 
   const Status resumed = processes.ResumeThread(thread.Get());
   if (resumed != kSuccess) {
@@ -130,7 +124,7 @@ Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
             : WaitForProcess(processes, process.Get(), startedAt, waitMs);
   if (waited != kSuccess) return waited;
 
-  std::uint32_t exitCode = 0;
+  std::uint32_t exitCode;  // written by a read that succeeds
   const Status read = processes.GetExitCode(process.Get(), &exitCode);
   if (read != kSuccess) return read;
   if (!inJob && exitCode == 0) WaitForEntryToGo(processes, entry, startedAt, waitMs);

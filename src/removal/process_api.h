@@ -13,8 +13,6 @@ inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;     // WAIT_FAILED
 inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;          // CREATE_NO_WINDOW
 inline constexpr std::uint32_t kCreateDefaultErrorMode = 0x04000000;  // CREATE_DEFAULT_ERROR_MODE
 inline constexpr std::uint32_t kCreateSuspended = 0x00000004;         // CREATE_SUSPENDED
-// The job message that its count of active processes has dropped to zero.
-inline constexpr std::uint32_t kJobMessageActiveProcessZero = 4;  // JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO
 
 class ProcessApi;
 
@@ -32,9 +30,10 @@ class OwnedHandle {
   ~OwnedHandle() { Close(); }
 
   ProcessHandle Get() const { return handle_; }
-  void Close();
 
  private:
+  void Close();
+
   ProcessApi* processes_ = nullptr;
   ProcessHandle handle_ = nullptr;
 };
@@ -93,11 +92,11 @@ class ProcessApi {
   // AssignProcessToJobObject. Returns 0 or the error code.
   [[nodiscard]] virtual Status AssignToJob(ProcessHandle job, ProcessHandle process) = 0;
 
-  // GetQueuedCompletionStatus on a job's port: 0 with `message` set to the job message that
-  // came within `timeoutMs`, kWaitTimeout when none came, or the error code. The platform does
-  // not promise to deliver every message.
-  [[nodiscard]] virtual Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
-                                                 std::uint32_t* message) = 0;
+  // GetQueuedCompletionStatus on a job's port: 0 when a job message came within `timeoutMs`,
+  // kWaitTimeout when none came, or the error code. Which message it was is not said: a message
+  // only prompts the question whether the job is empty. The platform does not promise to deliver
+  // every message.
+  [[nodiscard]] virtual Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs) = 0;
 
   // QueryInformationJobObject(JobObjectBasicAccountingInformation): the number of processes
   // active in the job. Returns 0, with `count` written, or the error code.

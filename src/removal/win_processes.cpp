@@ -103,15 +103,13 @@ Status WinProcesses::AssignToJob(ProcessHandle job, ProcessHandle process) {
   return kSuccess;
 }
 
-Status WinProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
-                                       std::uint32_t* message) {
+Status WinProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs) {
   DWORD code = 0;
   ULONG_PTR key = 0;
   LPOVERLAPPED overlapped = nullptr;
   // A run-out wait fails with WAIT_TIMEOUT, which is kWaitTimeout.
   if (!GetQueuedCompletionStatus(port, &code, &key, &overlapped, timeoutMs))
     return static_cast<Status>(GetLastError());
-  *message = code;
   return kSuccess;
 }
 

@@ -19,8 +19,7 @@ class WinProcesses : public ProcessApi {
   Status TerminateProcess(ProcessHandle process, std::uint32_t exitCode) override;
   Status CreateJob(OwnedHandle* job, OwnedHandle* port) override;
   Status AssignToJob(ProcessHandle job, ProcessHandle process) override;
-  Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
-                           std::uint32_t* message) override;
+  Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs) override;
   Status CountActiveProcesses(ProcessHandle job, std::uint32_t* count) override;
   std::uint64_t TickCount() override;
   void Sleep(std::uint32_t ms) override;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "console.h"
 
 namespace {
@@ -34,6 +36,9 @@ TEST(NarrowName, KeepsPrintableLatin1AndReplacesTheRestCharacterByCharacter) {
       {L"GPL\r\tGhostscript\x1f\x7f\x20", "GPL??Ghostscript?\x7f "},
   };
   for (const NarrowCase& c : cases) EXPECT_EQ(NarrowName(c.name), c.expected) << c.expected;
+  // A high surrogate that ends the name: nothing past the name is read, even with no terminator.
+  const std::vector<wchar_t> exact = {L'G', static_cast<wchar_t>(0xD83D)};
+  EXPECT_EQ(NarrowName({exact.data(), exact.size()}), "G?");
 }
 
 }  // namespace

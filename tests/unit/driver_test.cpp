@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "driver.h"
 #include "fakes.h"
 
@@ -8,37 +10,39 @@ namespace {
 struct SwitchCase {
   std::vector<const wchar_t*> args;  // after the program name
   Status status;
-  RunMode mode;
+  std::optional<RunMode> mode;  // none: left as it was
   std::string output;
 };
 
 TEST(ParseSwitch, AcceptsExactlyDetectAndRemove) {
   const std::string invalid = "Invalid switch\n";
   const SwitchCase cases[] = {
-      {{}, kSuccess, RunMode::Remove, ""},
+      {{}, kSuccess, std::nullopt, ""},
       {{L"detect"}, kSuccess, RunMode::Detect, ""},
       {{L"remove"}, kSuccess, RunMode::Remove, ""},
       {{L"detect", L"remove"}, kSuccess, RunMode::Detect, ""},
       {{L"remove", L"detect", L"x"}, kSuccess, RunMode::Remove, ""},
-      {{L"Detect"}, kErrorInvalidOperation, RunMode::Remove, invalid},
-      {{L"REMOVE"}, kErrorInvalidOperation, RunMode::Remove, invalid},
-      {{L"-detect"}, kErrorInvalidOperation, RunMode::Remove, invalid},
-      {{L"/detect"}, kErrorInvalidOperation, RunMode::Remove, invalid},
-      {{L"--remove"}, kErrorInvalidOperation, RunMode::Remove, invalid},
-      {{L"detec"}, kErrorInvalidOperation, RunMode::Remove, invalid},
-      {{L"detectx"}, kErrorInvalidOperation, RunMode::Remove, invalid},
-      {{L"detect "}, kErrorInvalidOperation, RunMode::Remove, invalid},
-      {{L""}, kErrorInvalidOperation, RunMode::Remove, invalid},
+      {{L"Detect"}, kErrorInvalidOperation, std::nullopt, invalid},
+      {{L"REMOVE"}, kErrorInvalidOperation, std::nullopt, invalid},
+      {{L"-detect"}, kErrorInvalidOperation, std::nullopt, invalid},
+      {{L"/detect"}, kErrorInvalidOperation, std::nullopt, invalid},
+      {{L"--remove"}, kErrorInvalidOperation, std::nullopt, invalid},
+      {{L"detec"}, kErrorInvalidOperation, std::nullopt, invalid},
+      {{L"detectx"}, kErrorInvalidOperation, std::nullopt, invalid},
+      {{L"detect "}, kErrorInvalidOperation, std::nullopt, invalid},
+      {{L""}, kErrorInvalidOperation, std::nullopt, invalid},
   };
   for (const SwitchCase& c : cases) {
     std::vector<const wchar_t*> argv = {L"gs-uninstall.exe"};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     SCOPED_TRACE(argv.size() > 1 ? testing::PrintToString(std::wstring(argv[1])) : "none");
-    FakeConsole console;
-    RunMode mode = RunMode::Remove;
-    EXPECT_EQ(ParseSwitch(static_cast<int>(argv.size()), argv.data(), console, mode), c.status);
-    EXPECT_EQ(mode, c.mode);
-    EXPECT_EQ(console.text, c.output);
+    for (RunMode before : {RunMode::Detect, RunMode::Remove}) {
+      FakeConsole console;
+      RunMode mode = before;
+      EXPECT_EQ(ParseSwitch(static_cast<int>(argv.size()), argv.data(), console, mode), c.status);
+      EXPECT_EQ(mode, c.mode.value_or(before));
+      EXPECT_EQ(console.text, c.output);
+    }
   }
 }
 

@@ -101,18 +101,16 @@ Status FakeRegistry::EnumerateSubkey(KeyHandle key, std::uint32_t index, wchar_t
   EXPECT_EQ(*length, 255u);
   if (index >= opened.view->entries.size()) return kErrorNoMoreItems;
   const FakeEntry& entry = opened.view->entries[index];
-  if (entry.enumerateStatus != kSuccess) return entry.enumerateStatus;
-  if (entry.claimedLength != 0) {
-    std::copy_n(entry.name.begin(), std::min<std::size_t>(entry.name.size(), *length), name);
-    *length = entry.claimedLength;
-    return kSuccess;
-  }
-  if (entry.name.size() + 1 > *length) return kErrorMoreData;
-  std::copy(entry.name.begin(), entry.name.end(), name);
-  name[entry.name.size()] = L'\0';
-  *length = static_cast<std::uint32_t>(entry.name.size());
-  enumerated.push_back({opens.size(), entry.name});
-  return kSuccess;
+  // The name as far as it fits, and its length, are written whether or not the call succeeds, as
+  // a platform may: only a success makes them the name.
+  const std::size_t fits = std::min<std::size_t>(entry.name.size(), *length - 1);
+  std::copy_n(entry.name.begin(), fits, name);
+  name[fits] = L'\0';
+  Status status = entry.enumerateStatus;
+  if (status == kSuccess && entry.claimedLength == 0 && fits < entry.name.size()) status = kErrorMoreData;
+  *length = entry.claimedLength != 0 ? entry.claimedLength : static_cast<std::uint32_t>(fits);
+  if (status == kSuccess) enumerated.push_back({opens.size(), entry.name});
+  return status;
 }
 
 Status FakeRegistry::Query(KeyHandle key, const wchar_t* valueName, std::uint8_t* data,
@@ -255,8 +253,7 @@ Status FakeProcesses::AssignToJob(ProcessHandle job, ProcessHandle process) {
   return assignStatus;
 }
 
-Status FakeProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
-                                        std::uint32_t* message) {
+Status FakeProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs) {
   events.push_back("wait " + Name(port));
   waitLimits.push_back(timeoutMs);
   // One job per launch: only the latest job's port has anything to say.
@@ -266,23 +263,20 @@ Status FakeProcesses::WaitForJobMessage(ProcessHandle port, std::uint32_t timeou
   if (child.waitError != kSuccess) return child.waitError;
   if (started.messagesSent < child.otherMessages && child.messageGapMs <= timeoutMs) {
     ++started.messagesSent;
-    now += child.messageGapMs;
-    *message = 6;  // JOB_OBJECT_MSG_NEW_PROCESS
+    now += child.messageGapMs;  // JOB_OBJECT_MSG_NEW_PROCESS, say
     return kSuccess;
   }
   const std::uint64_t innerEmptiesAt = started.startedAt + child.innerJobMs;
   if (child.innerJobMs != 0 && !started.innerZeroSent && innerEmptiesAt <= now + timeoutMs) {
     started.innerZeroSent = true;
-    now = std::max(now, innerEmptiesAt);
-    *message = kJobMessageActiveProcessZero;
+    now = std::max(now, innerEmptiesAt);  // JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO of the nested job
     return kSuccess;
   }
   const std::uint64_t emptiesAt = started.startedAt + child.jobMs;
   if (!child.losesZeroMessage && !started.zeroSent && started.messagesSent >= child.otherMessages &&
       emptiesAt <= now + timeoutMs) {
     started.zeroSent = true;
-    now = std::max(now, emptiesAt);
-    *message = kJobMessageActiveProcessZero;
+    now = std::max(now, emptiesAt);  // JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO
     return kSuccess;
   }
   now += timeoutMs;

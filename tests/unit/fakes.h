@@ -19,7 +19,7 @@ struct FakeEntry {
   Status openStatus = kSuccess;
   Status queryStatus = kSuccess;
   // A platform that breaks its own contract: nonzero, the length an enumeration reports for the
-  // name (after filling the buffer without a terminator), and the size a value read reports.
+  // name (of which it wrote what fits), and the size a value read reports.
   std::uint32_t claimedLength = 0;
   std::uint32_t claimedSize = 0;
 };
@@ -165,8 +165,7 @@ class FakeProcesses final : public ProcessApi {
   Status TerminateProcess(ProcessHandle process, std::uint32_t exitCode) override;
   Status CreateJob(OwnedHandle* job, OwnedHandle* port) override;
   Status AssignToJob(ProcessHandle job, ProcessHandle process) override;
-  Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs,
-                           std::uint32_t* message) override;
+  Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs) override;
   Status CountActiveProcesses(ProcessHandle job, std::uint32_t* count) override;
   std::uint64_t TickCount() override { return now; }
   void Sleep(std::uint32_t ms) override;

@@ -1,5 +1,6 @@
 #include "removal/program.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -8,24 +9,25 @@ bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 wchar_t Lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c; }
 
-// Whether `text` ends with the lower-case ASCII `suffix`, in any letter case.
-bool EndsWith(std::wstring_view text, std::wstring_view suffix) {
-  if (text.size() < suffix.size()) return false;
-  text.remove_prefix(text.size() - suffix.size());
-  for (std::size_t i = 0; i < suffix.size(); ++i)
-    if (Lower(text[i]) != suffix[i]) return false;
-  return true;
+// Whether `a` and `b` are the same text, in any letter case.
+bool SameText(std::wstring_view a, std::wstring_view b) {
+  const auto same = [](wchar_t x, wchar_t y) { return Lower(x) == Lower(y); };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
 }
 
-// Whether `text` starts with `prefix`, in any letter case.
 bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
-  return true;
+  return SameText(text.substr(0, prefix.size()), prefix);
 }
 
-bool SameText(std::wstring_view a, std::wstring_view b) { return a.size() == b.size() && StartsWith(a, b); }
+bool EndsWith(std::wstring_view text, std::wstring_view suffix) {
+  return SameText(text.substr(text.size() - std::min(text.size(), suffix.size())), suffix);
+}
+
+// What follows the last folder separator of `path`.
+std::wstring_view FileName(std::wstring_view path) {
+  const std::size_t separator = path.find_last_of(L"\\/:");
+  return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
 
 bool HasFolder(std::wstring_view path) { return path.find_first_of(L"\\/:") != std::wstring_view::npos; }
 
@@ -41,18 +43,11 @@ bool IsFullPath(std::wstring_view path) {
 // program's name.
 std::wstring WithExtension(std::wstring_view path) {
   std::wstring file(path);
-  const std::size_t slash = file.find_last_of(L"\\/");
-  if (file.find(L'.', slash == std::wstring::npos ? 0 : slash) == std::wstring::npos) file += L".exe";
+  if (FileName(path).find(L'.') == std::wstring_view::npos) file += L".exe";
   return file;
 }
 
 bool IsBatchFile(std::wstring_view path) { return EndsWith(path, L".bat") || EndsWith(path, L".cmd"); }
-
-// What follows the last folder separator of `path`.
-std::wstring_view FileName(std::wstring_view path) {
-  const std::size_t separator = path.find_last_of(L"\\/:");
-  return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
-}
 
 // Whether `program` with `rest` after it is Ghostscript's own uninstaller of 9.04 and earlier,
 // "uninstgs.exe" followed by the path of its install log, "uninstal.txt", alone: quoted, or
@@ -150,7 +145,7 @@ Status FindProgram(ProcessApi& processes, RegistryView view, std::wstring_view v
     *rest = value.substr(end);
     return NamedProgram(processes, view, value.substr(0, end), program);
   }
-  const std::wstring_view firstWord = value.substr(0, ends.empty() ? 0 : ends[0]);
+  const std::wstring_view firstWord = value.substr(0, value.find_first_of(L" \t"));
   // A bare name, or no full path: the rules for a program named on its own.
   if (!IsFullPath(firstWord)) {
     *rest = value.substr(firstWord.size());

@@ -22,8 +22,14 @@ void KeepUnlessGone(Status& overall, Status status) {
   if (status != kErrorFileNotFound && status != kErrorKeyDeleted) Keep(overall, status);
 }
 
-// Reads the UninstallString of an open entry key into `text`. Returns 0 or the read's error.
-Status ReadUninstallString(RegistryApi& registry, const OwnedKey& entryKey, std::wstring* text) {
+// Reads the UninstallString of the entry `name` in `view` into `text`. Returns 0, or the error of
+// the open or of the read. The entry's key is closed again before the uninstaller, which deletes
+// it, runs.
+Status ReadUninstallString(RegistryApi& registry, RegistryView view, std::wstring_view name,
+                           std::wstring* text) {
+  OwnedKey entryKey;
+  const Status opened = OpenEntry(registry, view, name, &entryKey);
+  if (opened != kSuccess) return opened;
   std::uint8_t data[kValueBufferBytes];
   std::uint32_t size = kValueBufferBytes;
   const Status read = registry.QueryValue(entryKey.Get(), L"UninstallString", data, &size);
@@ -56,24 +62,16 @@ Status RemoveInView(Platform& platform, RegistryView view) {
   const EntryList entries = ScanUninstallEntries(platform.registry, uninstallKey);
   Status status = kSuccess;
   for (const std::wstring& entry : entries) {
-    OwnedKey entryKey;
-    const Status entryOpened = OpenEntry(platform.registry, view, entry, &entryKey);
-    // An entry not found at its turn is gone (an earlier uninstaller removed it too): nothing is
-    // left to remove. Any other failure may leave an installation behind.
-    if (entryOpened != kSuccess) {
-      KeepUnlessGone(status, entryOpened);
-      continue;
-    }
-    // A missing value, or a key deleted since it opened, leaves nothing to run; a value that
-    // cannot be read (longer than one read can return, say) leaves the installation in place,
-    // which 0 must not hide.
+    // An entry gone by its turn (an earlier uninstaller removed it too, before the open or between
+    // the open and the read), or without an UninstallString, leaves nothing to remove. Any other
+    // failure (a key that will not open, a value longer than one read can return) may leave an
+    // installation behind, which 0 must not hide.
     std::wstring uninstallString;
-    const Status read = ReadUninstallString(platform.registry, entryKey, &uninstallString);
+    const Status read = ReadUninstallString(platform.registry, view, entry, &uninstallString);
     if (read != kSuccess) {
       KeepUnlessGone(status, read);
       continue;
     }
-    entryKey = OwnedKey();  // the uninstaller is about to delete it
 
     // Every line so far must be out before an uninstaller that may run for minutes.
     platform.console.Flush();

@@ -197,6 +197,12 @@ InProcessResult RunToolInProcess(ProcessApi& processes, std::uint32_t waitMs,
                                  const wchar_t* argument,
                                  const std::function<void(const std::string&)>& onLine) {
   WinRegistry registry;
+  return RunToolInProcess(registry, processes, waitMs, argument, onLine);
+}
+
+InProcessResult RunToolInProcess(RegistryApi& registry, ProcessApi& processes,
+                                 std::uint32_t waitMs, const wchar_t* argument,
+                                 const std::function<void(const std::string&)>& onLine) {
   CapturedConsole console;
   console.onLine = onLine;
   Platform platform{registry, processes, console, waitMs};

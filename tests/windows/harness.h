@@ -79,11 +79,14 @@ struct InProcessResult {
   Status status = kSuccess;
 };
 
-// Runs the tool's own code in this process, with `argument` (none when null), against the real
-// registry and `processes` (a test may take a call's place), with the wait for each uninstaller cut
-// to `waitMs`; `onLine` sees each line as it is written.
+// Runs the tool's own code in this process, with `argument` (none when null), against `registry`
+// (the real one unless given) and `processes` (a test may take a call's place in either), with the
+// wait for each uninstaller cut to `waitMs`; `onLine` sees each line as it is written.
 InProcessResult RunToolInProcess(ProcessApi& processes, std::uint32_t waitMs,
                                  const wchar_t* argument = nullptr,
+                                 const std::function<void(const std::string&)>& onLine = {});
+InProcessResult RunToolInProcess(RegistryApi& registry, ProcessApi& processes,
+                                 std::uint32_t waitMs, const wchar_t* argument = nullptr,
                                  const std::function<void(const std::string&)>& onLine = {});
 
 // Copies of the fixture uninstaller (or another program) at the paths a test names, and folders

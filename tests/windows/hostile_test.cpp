@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "discovery/win_registry.h"
 #include "harness.h"
 #include "removal/win_processes.h"
 
@@ -369,6 +370,43 @@ TEST_F(HostileTest, HangingUninstallerIsLeftRunningAndTheNextOneRuns) {
   // The first fixture recorded (the hanging one) is left running.
   ASSERT_EQ(RecordedLines(record_, "pid=").size(), 2u);
   ExpectStillRunningAndEnd(record_);
+}
+
+// An entry whose key is deleted between its open and the read of its value (by an uninstaller
+// still finishing, or another program): Windows says ERROR_KEY_DELETED, and the entry is gone, as
+// one not found at its turn: no line, and no failure. The tool's own code against the real
+// registry, with the key deleted right before the read.
+TEST_F(HostileTest, EntryDeletedBeforeItsValueIsReadIsGone) {
+  class DeletingRegistry final : public WinRegistry {
+   public:
+    Status QueryValue(KeyHandle key, const wchar_t* valueName, std::uint8_t* data,
+                      std::uint32_t* size) override {
+      if (!deleted_) {
+        deleted_ = true;
+        EXPECT_EQ(RegDeleteKeyExW(HKEY_LOCAL_MACHINE,
+                                  (std::wstring(kUninstallKeyPath) + L"\\GPL Ghostscript 1").c_str(),
+                                  KEY_WOW64_64KEY, 0),
+                  ERROR_SUCCESS);
+      }
+      const Status read = WinRegistry::QueryValue(key, valueName, data, size);
+      reads.push_back(read);
+      return read;
+    }
+    std::vector<Status> reads;
+
+   private:
+    bool deleted_ = false;
+  } registry;
+  entries_.Add(k64, L"GPL Ghostscript 1", SelfRemovingUninstaller(record_, k64, L"GPL Ghostscript 1"));
+  entries_.Add(k64, L"GPL Ghostscript 2", SelfRemovingUninstaller(record_, k64, L"GPL Ghostscript 2"));
+  WinProcesses processes;
+  const InProcessResult result = RunToolInProcess(registry, processes, 60000, L"remove");
+  EXPECT_EQ(registry.reads, (std::vector<Status>{kErrorKeyDeleted, kSuccess}));
+  EXPECT_EQ(result.output,
+            "GPL Ghostscript 1 is detected\nGPL Ghostscript 2 is detected\n"
+            "GPL Ghostscript 2 is uninstalled\n");
+  EXPECT_EQ(result.status, kSuccess);
+  EXPECT_EQ(RecordedLines(record_, "cmd=").size(), 1u);
 }
 
 // 10,000 subkeys in each view, 1,000 of them matching, some with names of 254 characters (the

@@ -1,7 +1,6 @@
 #include "removal/launch.h"
 
 #include <algorithm>
-#include <optional>
 
 #include "discovery/entry_scan.h"
 #include "removal/program.h"
@@ -35,12 +34,12 @@ bool HasEnded(ProcessApi& processes, ProcessHandle process) {
 Status WaitForJob(ProcessApi& processes, ProcessHandle job, ProcessHandle port,
                   ProcessHandle process, const UninstallEntry& entry, std::uint64_t startedAt,
                   std::uint32_t limitMs) {
-  // Since when the started process has ended and its entry is gone; none while it is not so.
-  std::optional<std::uint64_t> doneAt;
+  bool done = false;  // the started process has ended and its entry is gone
+  std::uint64_t doneAt = 0;
   for (;;) {
     const std::uint32_t limitLeft = Remaining(processes, startedAt, limitMs);
     std::uint32_t remaining = limitLeft;
-    if (doneAt) remaining = std::min(remaining, Remaining(processes, *doneAt, kLeftoverWaitMs));
+    if (done) remaining = std::min(remaining, Remaining(processes, doneAt, kLeftoverWaitMs));
     const Status waited = processes.WaitForJobMessage(port, std::min(remaining, kJobSliceMs));
     if (waited != kSuccess && waited != kWaitTimeout) return waited;
     std::uint32_t active;  // written by a count that succeeds
@@ -49,10 +48,10 @@ Status WaitForJob(ProcessApi& processes, ProcessHandle job, ProcessHandle port,
     if (empty && ended) return kSuccess;
     // What it left running (a page in a browser, a helper that deletes the uninstaller, the
     // desktop process it made the system start) is not the uninstall.
-    const bool done =
+    const bool nowDone =
         ended && LookUpEntry(entry.registry, entry.view, entry.name) == kErrorFileNotFound;
-    if (!done) doneAt.reset();
-    else if (!doneAt) doneAt = processes.TickCount();
+    if (nowDone && !done) doneAt = processes.TickCount();
+    done = nowDone;
     // Past the limit, a stream of messages (processes coming and going) must not keep the tool
     // waiting.
     if (remaining == 0 && (done || limitLeft == 0)) return done ? kSuccess : kWaitTimeout;

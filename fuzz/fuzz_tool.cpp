@@ -62,7 +62,8 @@ std::wstring Text(FuzzedDataProvider& in, std::size_t maxLength, bool name = fal
       static const wchar_t* const kChunks[] = {
           L"\\\\srv\\", L"C:\\Windows\\System32\\", L".CMD", L".bat", L".BAT", L"A:\\", L"z:\\",
           L"Z:\\", L"Myexe ", L"uninstgs.exe", L"\\uninstal.txt", L"UNINSTAL.TXT",
-          L"C:\\Program Files\\gs\\", L"D:\\Windows\\System32\\"};
+          L"C:\\Program Files\\gs\\uninstgs.exe \"C:\\Program Files\\gs\\gs8.64\\uninstal.txt\"",
+          L"D:\\Windows\\System32\\"};
       const std::wstring chunk = kChunks[pick - 240];
       if (i + chunk.size() > maxLength) continue;
       text += chunk;

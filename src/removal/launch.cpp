@@ -15,7 +15,7 @@ constexpr std::uint32_t kEntryPollMs = 250;
 // Milliseconds left of `limitMs` since `startedAt`; 0 once it has run out.
 std::uint32_t Remaining(ProcessApi& processes, std::uint64_t startedAt, std::uint32_t limitMs) {
   const std::uint64_t elapsed = processes.TickCount() - startedAt;
-  return elapsed >= limitMs ? 0 : static_cast<std::uint32_t>(limitMs - elapsed);
+  return static_cast<std::uint32_t>(limitMs - std::min<std::uint64_t>(elapsed, limitMs));
 }
 
 // Whether the started process has ended, by a wait that does not block: only then is its exit

@@ -34,9 +34,10 @@ bool HasFolder(std::wstring_view path) { return path.find_first_of(L"\\/:") != s
 // A path that means the same file whatever the current folder and drive: "X:\..." (or "X:/..."),
 // and "\\server\share\..." or "\\?\...".
 bool IsFullPath(std::wstring_view path) {
-  const bool drive = path.size() >= 3 && Lower(path[0]) >= L'a' && Lower(path[0]) <= L'z' &&
-                     path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
-  return drive || (path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\');
+  const std::wstring_view drive = path.substr(0, 3);
+  return (drive.size() == 3 && Lower(drive[0]) >= L'a' && Lower(drive[0]) <= L'z' &&
+          drive[1] == L':' && (drive[2] == L'\\' || drive[2] == L'/')) ||
+         path.substr(0, 2) == L"\\\\";
 }
 
 // The path with ".exe" after it when its file name has no extension, as the platform reads a

@@ -1,5 +1,7 @@
 #include "removal/removal.h"
 
+#include <algorithm>
+
 #include "discovery/detection.h"
 #include "discovery/entry_scan.h"
 #include "removal/launch.h"
@@ -35,8 +37,7 @@ Status ReadUninstallString(RegistryApi& registry, RegistryView view, std::wstrin
   const Status read = registry.QueryValue(entryKey.Get(), L"UninstallString", data, &size);
   if (read != kSuccess) return read;
   // A size beyond the buffer would be a platform fault; never read past what was written.
-  if (size > kValueBufferBytes) size = kValueBufferBytes;
-  *text = ValueText(data, size);
+  *text = ValueText(data, std::min(size, kValueBufferBytes));
   return kSuccess;
 }
 

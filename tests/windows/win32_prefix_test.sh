@@ -6,7 +6,7 @@
 set -u
 exe=$1
 source "$(dirname "$0")/../../scripts/wine-prefix"
-gsu_decide_builds
+gsu_decide_builds || exit 1
 [ "$GSU_RUN_X86" = 1 ] || { echo "skipped: a 32-bit prefix runs only 32-bit programs: $GSU_WHY_X86"; exit 77; }
 export WINEPREFIX=$2 WINEARCH=win32 WINEDEBUG=-all
 scratch=$(mktemp -d)

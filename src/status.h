@@ -4,14 +4,17 @@
 
 // Every function of the tool that can fail returns a Status: 0 is success; any other value is a
 // Windows error code (as a registry function or GetLastError gives it), an uninstaller's exit
-// code, kWaitTimeout, kErrorInstallFailure (an uninstaller that left its entry behind),
-// kErrorInvalidOperation, or kNotInstalled.
+// code, kWaitTimeout, kErrorInstallFailure (an uninstaller that left its entry or its programs
+// behind), kErrorSharingViolation (an installation in use, not removed), kErrorInvalidOperation,
+// or kNotInstalled.
 using Status = std::int32_t;
 
 inline constexpr Status kSuccess = 0;
 inline constexpr Status kNotInstalled = -1;               // no installation in either view
 inline constexpr Status kErrorFileNotFound = 2;           // ERROR_FILE_NOT_FOUND
+inline constexpr Status kErrorPathNotFound = 3;           // ERROR_PATH_NOT_FOUND
 inline constexpr Status kErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
+inline constexpr Status kErrorSharingViolation = 32;      // ERROR_SHARING_VIOLATION
 inline constexpr Status kErrorInvalidName = 123;          // ERROR_INVALID_NAME
 inline constexpr Status kErrorBadPathname = 161;          // ERROR_BAD_PATHNAME
 inline constexpr Status kErrorMoreData = 234;             // ERROR_MORE_DATA

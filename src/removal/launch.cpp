@@ -1,6 +1,7 @@
 #include "removal/launch.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "discovery/entry_scan.h"
 #include "removal/program.h"
@@ -9,8 +10,12 @@ namespace {
 
 // The longest the job wait goes without asking the job itself whether it is empty.
 constexpr std::uint32_t kJobSliceMs = 1000;
-// How often an entry is looked up while waiting for it to go, without a job.
-constexpr std::uint32_t kEntryPollMs = 250;
+// How often an entry is looked up while waiting for it to go, without a job, and how often an
+// installation's programs are looked at while they are in use or still there.
+constexpr std::uint32_t kPollMs = 250;
+// How long an installation's program in use is waited for before its uninstall is given up: a
+// virus scanner's look passes within it.
+constexpr std::uint32_t kInUseWaitMs = 2000;
 
 // Milliseconds left of `limitMs` since `startedAt`; 0 once it has run out.
 std::uint32_t Remaining(ProcessApi& processes, std::uint64_t startedAt, std::uint32_t limitMs) {
@@ -25,17 +30,44 @@ bool HasEnded(ProcessApi& processes, ProcessHandle process) {
   return processes.WaitForProcess(process, 0, &error) == kWaitObject0;
 }
 
+// Asks `settled` now, then every kPollMs for at most `limitMs`. Returns whether it said yes.
+template <typename Settled>
+bool PollUntil(ProcessApi& processes, std::uint32_t limitMs, Settled settled) {
+  const std::uint64_t since = processes.TickCount();
+  while (!settled()) {
+    const std::uint32_t remaining = Remaining(processes, since, limitMs);
+    if (remaining == 0) return false;
+    processes.Sleep(std::min(remaining, kPollMs));
+  }
+  return true;
+}
+
+// Whether one of `programs` is in use: a running program has loaded it or holds it open, so that
+// an uninstaller could not delete it. Any other outcome of the open (it opens, access is denied,
+// the file went away) is no use.
+bool AnyInUse(ProcessApi& processes, const std::vector<std::wstring>& programs) {
+  return std::any_of(programs.begin(), programs.end(), [&](const std::wstring& program) {
+    return processes.OpenUnshared(program) == kErrorSharingViolation;
+  });
+}
+
+bool AnyLeft(ProcessApi& processes, const std::vector<std::wstring>& programs) {
+  return std::any_of(programs.begin(), programs.end(),
+                     [&](const std::wstring& program) { return processes.FileExists(program); });
+}
+
 // Waits until the uninstall in `job` is over: the job itself says that no process is active in
 // it, after each slice of at most kJobSliceMs. A job message only prompts the question: a nested
 // job's messages reach this port too (an uninstaller may put its helpers in a job of its own), and
 // the platform may lose one. Once the started process has ended and its entry is gone, what is
 // still in the job gets kLeftoverWaitMs more, within the limit; then the uninstall is done. Returns
-// 0 when it is over or done, kWaitTimeout when the limit runs out first, or the error of the wait.
+// 0 when it is over or done, kWaitTimeout when the limit runs out first, or the error of the wait;
+// `doneAt` is when it was last found done, or stays 0.
 Status WaitForJob(ProcessApi& processes, ProcessHandle job, ProcessHandle port,
                   ProcessHandle process, const UninstallEntry& entry, std::uint64_t startedAt,
-                  std::uint32_t limitMs) {
+                  std::uint32_t limitMs, std::uint64_t* doneAtOut) {
   bool done = false;  // the started process has ended and its entry is gone
-  std::uint64_t doneAt = 0;
+  std::uint64_t& doneAt = *doneAtOut;
   for (;;) {
     const std::uint32_t limitLeft = Remaining(processes, startedAt, limitMs);
     std::uint32_t remaining = limitLeft;
@@ -74,21 +106,25 @@ Status WaitForProcess(ProcessApi& processes, ProcessHandle process, std::uint64_
 // uninstall: wait, within the limit, until its entry is gone.
 void WaitForEntryToGo(ProcessApi& processes, const UninstallEntry& entry, std::uint64_t startedAt,
                       std::uint32_t limitMs) {
-  while (LookUpEntry(entry.registry, entry.view, entry.name) == kSuccess) {
-    const std::uint32_t remaining = Remaining(processes, startedAt, limitMs);
-    if (remaining == 0) return;
-    processes.Sleep(std::min(remaining, kEntryPollMs));
-  }
+  static_cast<void>(PollUntil(processes, Remaining(processes, startedAt, limitMs), [&] {
+    return LookUpEntry(entry.registry, entry.view, entry.name) != kSuccess;
+  }));
 }
 
 }  // namespace
 
 Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
                       std::wstring_view uninstallString, std::uint32_t waitMs) {
-  const std::uint64_t startedAt = processes.TickCount();
   StartCommand command;
   const Status chosen = ChooseProgram(processes, entry.view, uninstallString, &command);
   if (chosen != kSuccess) return chosen;
+  // An uninstaller cannot delete a program in use, and goes on without it: the installation would
+  // be left half removed, its entry gone, with nothing left to remove it by. Kept whole, a later
+  // run removes it.
+  const std::vector<std::wstring> programs = InstallationPrograms(processes, command.folder);
+  if (!PollUntil(processes, kInUseWaitMs, [&] { return !AnyInUse(processes, programs); }))
+    return kErrorSharingViolation;
+  const std::uint64_t startedAt = processes.TickCount();
 
   // Declared in the reverse of the order they close in: job, port, thread, process.
   OwnedHandle process;
@@ -118,8 +154,10 @@ Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
 
   // On a run-out wait everything is left running: closing the job stops nothing. Either wait
   // returns 0 only once the started process has ended.
+  std::uint64_t doneAt = 0;
   const Status waited =
-      inJob ? WaitForJob(processes, job.Get(), port.Get(), process.Get(), entry, startedAt, waitMs)
+      inJob ? WaitForJob(processes, job.Get(), port.Get(), process.Get(), entry, startedAt, waitMs,
+                         &doneAt)
             : WaitForProcess(processes, process.Get(), startedAt, waitMs);
   if (waited != kSuccess) return waited;
 
@@ -127,6 +165,18 @@ Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
   const Status read = processes.GetExitCode(process.Get(), &exitCode);
   if (read != kSuccess) return read;
   if (!inJob && exitCode == 0) WaitForEntryToGo(processes, entry, startedAt, waitMs);
+  // An uninstall that is done, its entry gone, has taken its programs too: an NSIS uninstaller
+  // deletes its entry first and its files after, so they get the same half minute as what it
+  // left running, counted from when it was found done. A program left after that needs a person:
+  // with its entry gone, no later run can remove it.
+  if (exitCode == 0 && !programs.empty() &&
+      LookUpEntry(entry.registry, entry.view, entry.name) == kErrorFileNotFound) {
+    if (doneAt == 0) doneAt = processes.TickCount();
+    const std::uint32_t leftFor =
+        std::min(Remaining(processes, doneAt, kLeftoverWaitMs), Remaining(processes, startedAt, waitMs));
+    if (!PollUntil(processes, leftFor, [&] { return !AnyLeft(processes, programs); }))
+      return kErrorInstallFailure;
+  }
   // An exit code with its top bit set (a crash, say) becomes a negative status.
   return static_cast<Status>(exitCode);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "status.h"
 
@@ -56,6 +57,17 @@ class ProcessApi {
 
   // Whether `path` names an existing file (a folder is not one).
   virtual bool FileExists(const std::wstring& path) = 0;
+
+  // FindFirstFileW and FindNextFileW on "`folder`\*": the names of the files in `folder` (not of
+  // its folders). Returns 0 with `names` set, or the error code (kErrorPathNotFound or
+  // kErrorFileNotFound for a folder that is not there).
+  [[nodiscard]] virtual Status ListFiles(const std::wstring& folder,
+                                         std::vector<std::wstring>* names) = 0;
+
+  // CreateFileW on an existing `path` for GENERIC_WRITE with no sharing, closed again at once:
+  // nothing is created, written or changed. Returns 0, or the error code: kErrorSharingViolation
+  // while a running program has loaded the file or another program holds it open.
+  [[nodiscard]] virtual Status OpenUnshared(const std::wstring& path) = 0;
 
   // GetSystemDirectoryW, GetSystemWindowsDirectoryW and GetSystemWow64DirectoryW: the system
   // folder, the Windows folder shared by every user, and the 32-bit system folder of 64-bit

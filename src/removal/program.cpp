@@ -23,10 +23,20 @@ bool EndsWith(std::wstring_view text, std::wstring_view suffix) {
   return SameText(text.substr(text.size() - std::min(text.size(), suffix.size())), suffix);
 }
 
-// What follows the last folder separator of `path`.
+bool IsLetter(wchar_t c) { return Lower(c) >= L'a' && Lower(c) <= L'z'; }
+
+// The file name in `path`: what follows its last folder separator, or the drive of "X:name", up to
+// a colon. A colon after the drive's begins a stream name: "X.e:s" is the stream "s" of "X.e".
 std::wstring_view FileName(std::wstring_view path) {
-  const std::size_t separator = path.find_last_of(L"\\/:");
-  return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+  if (path.size() >= 2 && IsLetter(path[0]) && path[1] == L':') path.remove_prefix(2);
+  const std::size_t separator = path.find_last_of(L"\\/");
+  if (separator != std::wstring_view::npos) path.remove_prefix(separator + 1);
+  return path.substr(0, path.find(L':'));
+}
+
+// What comes before the last folder separator of `path`: the folder of a full path.
+std::wstring FolderOf(std::wstring_view path) {
+  return std::wstring(path.substr(0, path.find_last_of(L"\\/")));
 }
 
 bool HasFolder(std::wstring_view path) { return path.find_first_of(L"\\/:") != std::wstring_view::npos; }
@@ -35,8 +45,8 @@ bool HasFolder(std::wstring_view path) { return path.find_first_of(L"\\/:") != s
 // and "\\server\share\..." or "\\?\...".
 bool IsFullPath(std::wstring_view path) {
   const std::wstring_view drive = path.substr(0, 3);
-  return (drive.size() == 3 && Lower(drive[0]) >= L'a' && Lower(drive[0]) <= L'z' &&
-          drive[1] == L':' && (drive[2] == L'\\' || drive[2] == L'/')) ||
+  return (drive.size() == 3 && IsLetter(drive[0]) && drive[1] == L':' &&
+          (drive[2] == L'\\' || drive[2] == L'/')) ||
          path.substr(0, 2) == L"\\\\";
 }
 
@@ -52,10 +62,11 @@ bool IsBatchFile(std::wstring_view path) { return EndsWith(path, L".bat") || End
 
 // Whether `program` with `rest` after it is Ghostscript's own uninstaller of 9.04 and earlier,
 // "uninstgs.exe" followed by the path of its install log, "uninstal.txt", alone: quoted, or
-// without blanks. That uninstaller reads its command line itself: the program part (quoted, or up
-// to the first blank), then the log path (quoted, or up to the next blank), then "-q" for a silent
-// run. Anything else, " /S" included, opens its window and waits for a click that never comes.
-bool IsOldUninstaller(std::wstring_view program, std::wstring_view rest) {
+// without blanks; if so, `log` is that path. That uninstaller reads its command line itself: the
+// program part (quoted, or up to the first blank), then the log path (quoted, or up to the next
+// blank), then "-q" for a silent run. Anything else, " /S" included, opens its window and waits
+// for a click that never comes.
+bool IsOldUninstaller(std::wstring_view program, std::wstring_view rest, std::wstring_view* log) {
   if (!SameText(FileName(program), L"uninstgs.exe")) return false;
   while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
   while (!rest.empty() && IsBlank(rest.back())) rest.remove_suffix(1);
@@ -64,7 +75,10 @@ bool IsOldUninstaller(std::wstring_view program, std::wstring_view rest) {
   } else if (rest.find_first_of(L" \t") != std::wstring_view::npos) {
     return false;
   }
-  return rest.find(L'"') == std::wstring_view::npos && SameText(FileName(rest), L"uninstal.txt");
+  if (rest.find(L'"') != std::wstring_view::npos || !SameText(FileName(rest), L"uninstal.txt"))
+    return false;
+  *log = rest;
+  return true;
 }
 
 // The folder that holds the system's own programs for an entry of `view`. A 32-bit process on
@@ -180,6 +194,10 @@ Status ChooseProgram(ProcessApi& processes, RegistryView view, std::wstring_view
   if (found != kSuccess) return found;
   std::wstring commandLine(uninstallString);
   commandLine += L" /S";
+  // A program found in the system folders is no installation's own.
+  const bool namedInFolder = HasFolder(value.substr(0, value.size() - rest.size()));
+  std::wstring folder = namedInFolder ? FolderOf(program) : L"";
+  std::wstring_view log;
   if (IsBatchFile(program)) {
     // A batch file is not a program: the platform documents that it runs in the command
     // interpreter, started as "cmd.exe /c" with the batch file's name. With more than two quotes
@@ -189,7 +207,9 @@ Status ChooseProgram(ProcessApi& processes, RegistryView view, std::wstring_view
     const std::wstring batch = program;
     program = folder + L"\\cmd.exe";
     commandLine = L"\"" + program + L"\" /c \"\"" + batch + L"\"" + std::wstring(rest) + L" /S\"";
-  } else if (IsOldUninstaller(program, rest)) {
+  } else if (IsOldUninstaller(program, rest, &log)) {
+    // Its program sits in the folder that every version shares, its log in the installation's.
+    folder = IsFullPath(log) ? FolderOf(log) : L"";
     // Its silent switch is "-q", right after the log path. Its program part gets quotes, so that
     // it does not take "C:\Program" for the program and what follows for the log.
     const std::wstring recorded(value.substr(0, value.size() - rest.size()));
@@ -199,5 +219,15 @@ Status ChooseProgram(ProcessApi& processes, RegistryView view, std::wstring_view
   }
   command->program = program;
   command->commandLine = commandLine;
+  command->folder = folder;
   return kSuccess;
+}
+
+std::vector<std::wstring> InstallationPrograms(ProcessApi& processes, const std::wstring& folder) {
+  std::vector<std::wstring> programs;
+  std::vector<std::wstring> names;
+  if (folder.empty() || processes.ListFiles(folder + L"\\bin", &names) != kSuccess) return programs;
+  for (const std::wstring& name : names)
+    if (EndsWith(name, L".exe") || EndsWith(name, L".dll")) programs.push_back(folder + L"\\bin\\" + name);
+  return programs;
 }

@@ -2,15 +2,18 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "discovery/registry.h"
 #include "removal/process_api.h"
 
 // What to start for one uninstall: the program, handed to the platform by its path so that the
-// platform searches for nothing, and the command line it gets.
+// platform searches for nothing, and the command line it gets; and the installation's folder,
+// whose `bin` folder holds its programs, or "" when the value names none.
 struct StartCommand {
   std::wstring program;
   std::wstring commandLine;
+  std::wstring folder;
 };
 
 // The program that a recorded `uninstallString` of an entry in `view` names, found only where the
@@ -32,6 +35,17 @@ struct StartCommand {
 // earlier ("uninstgs.exe" with nothing after it but the path of its log "uninstal.txt", quoted or
 // without blanks) gets its program part in quotes, the rest of the value and " -q", its silent
 // switch.
+// A file name is the last part of a path, after its last "\" or "/" (or after the drive of
+// "X:name"), up to a colon, which begins the name of one of the file's streams: "X.e:s" is the
+// stream "s" of the file "X.e", whose extension is ".e".
+// The installation's folder is the folder of the program the value names with a folder (of the
+// batch file, not of the command interpreter), or, for the old uninstaller, the folder of its log
+// when that is a full path; a program named without a folder gives none.
 // Returns 0 with `command` set, or the status above, with nothing to start.
 [[nodiscard]] Status ChooseProgram(ProcessApi& processes, RegistryView view,
                                    std::wstring_view uninstallString, StartCommand* command);
+
+// The programs of the installation in `folder`: its .exe and .dll files, in any letter case, in
+// its "bin" folder, where every Ghostscript installer puts its interpreter and its DLL. None for
+// no folder, or for a folder without a "bin" folder that can be listed.
+std::vector<std::wstring> InstallationPrograms(ProcessApi& processes, const std::wstring& folder);

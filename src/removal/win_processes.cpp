@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 namespace {
 
 // A folder as GetSystemDirectoryW and its kin give it, or "" when the call fails.
@@ -13,6 +15,21 @@ std::wstring Folder(UINT(WINAPI* get)(LPWSTR, UINT)) {
   if (folder.back() == L'\\') folder.pop_back();
   return folder;
 }
+
+// Owns a FindFirstFileW search, closed with FindClose.
+class OwnedSearch {
+ public:
+  explicit OwnedSearch(HANDLE search) : search_(search) {}
+  OwnedSearch(const OwnedSearch&) = delete;
+  OwnedSearch& operator=(const OwnedSearch&) = delete;
+  ~OwnedSearch() {
+    if (search_ != INVALID_HANDLE_VALUE) FindClose(search_);
+  }
+  HANDLE Get() const { return search_; }
+
+ private:
+  HANDLE search_;
+};
 
 }  // namespace
 
@@ -37,6 +54,30 @@ Status WinProcesses::StartProcess(const wchar_t* application, wchar_t* commandLi
 bool WinProcesses::FileExists(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+Status WinProcesses::ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) {
+  WIN32_FIND_DATAW found;
+  const OwnedSearch search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+  if (search.Get() == INVALID_HANDLE_VALUE) return static_cast<Status>(GetLastError());
+  std::vector<std::wstring> files;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) files.emplace_back(found.cFileName);
+  } while (FindNextFileW(search.Get(), &found));
+  const DWORD error = GetLastError();
+  if (error != ERROR_NO_MORE_FILES) return static_cast<Status>(error);
+  *names = std::move(files);
+  return kSuccess;
+}
+
+Status WinProcesses::OpenUnshared(const std::wstring& path) {
+  // Write access with no sharing is what a file in use refuses: a loaded DLL or a running program
+  // can be opened for reading, and even for DELETE, though its deletion then fails.
+  const HANDLE opened = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return static_cast<Status>(GetLastError());
+  const OwnedHandle file(this, opened);  // closed at once
+  return kSuccess;
 }
 
 std::wstring WinProcesses::SystemFolder() { return Folder(GetSystemDirectoryW); }

@@ -8,6 +8,8 @@ class WinProcesses : public ProcessApi {
   Status StartProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t flags,
                       const wchar_t* directory, OwnedHandle* process, OwnedHandle* thread) override;
   bool FileExists(const std::wstring& path) override;
+  Status ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) override;
+  Status OpenUnshared(const std::wstring& path) override;
   std::wstring SystemFolder() override;
   std::wstring WindowsFolder() override;
   std::wstring SystemWow64Folder() override;

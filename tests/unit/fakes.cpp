@@ -193,9 +193,35 @@ Status FakeProcesses::StartProcess(const wchar_t* application, wchar_t* commandL
   return kSuccess;
 }
 
+bool FakeProcesses::Exists(const std::wstring& path) const {
+  const std::size_t separator = path.find_last_of(L'\\');
+  const auto folder = folders.find(path.substr(0, separator == std::wstring::npos ? 0 : separator));
+  if (folder == folders.end()) return !files || files->count(path) != 0;
+  const auto deleted = deletedAt.find(path);
+  return folder->second.count(path.substr(separator + 1)) != 0 &&
+         (deleted == deletedAt.end() || now < deleted->second);
+}
+
 bool FakeProcesses::FileExists(const std::wstring& path) {
   fileChecks.push_back(path);
-  return !files || files->count(path) != 0;
+  return Exists(path);
+}
+
+Status FakeProcesses::ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) {
+  const auto found = folders.find(folder);
+  if (found == folders.end()) return kErrorPathNotFound;
+  names->clear();
+  for (const std::wstring& name : found->second)
+    if (Exists(folder + L"\\" + name)) names->push_back(name);
+  return kSuccess;
+}
+
+Status FakeProcesses::OpenUnshared(const std::wstring& path) {
+  unsharedOpens.push_back(path);
+  if (!Exists(path)) return kErrorFileNotFound;
+  const auto failure = openFailures.find(path);
+  return failure != openFailures.end() && now < failure->second.untilMs ? failure->second.status
+                                                                        : kSuccess;
 }
 
 std::uint32_t FakeProcesses::WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,

@@ -120,6 +120,20 @@ class FakeProcesses final : public ProcessApi {
   std::vector<std::wstring> applications;  // the program handed to each, "" for none
   std::optional<std::set<std::wstring>> files;  // the files that exist; none: every file does
   std::vector<std::wstring> fileChecks;         // every path asked about, in order
+  // Folders whose files the platform lists, by path, with the names of the files in each; a
+  // folder not here is not there (by default, no `bin` folder is). A file of a listed folder
+  // exists, whatever `files` says, while its name is in the set and the clock has not reached its
+  // `deletedAt` (an uninstaller deleting it).
+  std::map<std::wstring, std::set<std::wstring>> folders;
+  std::map<std::wstring, std::uint64_t> deletedAt;
+  // Files whose open for writing without sharing fails with `status` (kErrorSharingViolation for a
+  // file in use) until the clock reaches `untilMs`.
+  struct OpenFailure {
+    Status status = kErrorSharingViolation;
+    std::uint64_t untilMs = UINT64_MAX;
+  };
+  std::map<std::wstring, OpenFailure> openFailures;
+  std::vector<std::wstring> unsharedOpens;  // every path opened for the test, in order
   std::wstring systemFolder = L"C:\\Windows\\system32";
   std::wstring windowsFolder = L"C:\\Windows";
   std::wstring systemWow64Folder;  // none, as on 32-bit Windows
@@ -154,6 +168,8 @@ class FakeProcesses final : public ProcessApi {
   Status StartProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t flags,
                       const wchar_t* directory, OwnedHandle* process, OwnedHandle* thread) override;
   bool FileExists(const std::wstring& path) override;
+  Status ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) override;
+  Status OpenUnshared(const std::wstring& path) override;
   std::wstring SystemFolder() override { return systemFolder; }
   std::wstring WindowsFolder() override { return windowsFolder; }
   std::wstring SystemWow64Folder() override { return systemWow64Folder; }
@@ -184,6 +200,8 @@ class FakeProcesses final : public ProcessApi {
   std::string Name(ProcessHandle handle) const;
   // The child a handle of `kind` belongs to.
   Started& Child(ProcessHandle handle, const std::string& kind);
+  // Whether `path` exists now, without recording the question.
+  bool Exists(const std::wstring& path) const;
   std::vector<Started> started_;
   std::size_t jobs_ = 0;
   std::size_t handles_ = 0;  // handed out so far

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "fakes.h"
 #include "removal/launch.h"
 #include "removal/program.h"
@@ -23,6 +25,7 @@ struct ProgramCase {
   std::wstring program;          // handed to the start
   Status status = kSuccess;      // nonzero: nothing starts
   std::wstring commandLine;      // "": the value followed by " /S"
+  std::optional<std::wstring> folder;  // the installation's folder; none: not checked
 };
 
 // Launches each value for an entry of the machine's view and checks what starts, if anything.
@@ -45,6 +48,9 @@ void ExpectPrograms(const Machine& machine, const std::vector<ProgramCase>& case
     EXPECT_EQ(processes.applications, std::vector<std::wstring>{c.program});
     const std::wstring commandLine = c.commandLine.empty() ? c.value + L" /S" : c.commandLine;
     EXPECT_EQ(processes.commands, std::vector<std::wstring>{commandLine});
+    StartCommand command;
+    if (c.folder && ChooseProgram(processes, machine.view, c.value, &command) == kSuccess)
+      EXPECT_EQ(command.folder, *c.folder);
   }
 }
 
@@ -67,23 +73,27 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
   const std::wstring log864 = L"\"C:\\Program Files\\gs\\gs8.64\\uninstal.txt\"";
   const std::wstring log904 = L"\"C:\\Program Files\\gs\\gs9.04\\uninstal.txt\"";
   ExpectPrograms({"32-bit Windows", RegistryView::View64, false, L""}, {
-      {L"\"C:\\Program Files\\gs\\uninstgs.exe\" /x", {}, gs},
+      {L"\"C:\\Program Files\\gs\\uninstgs.exe\" /x", {}, gs, kSuccess, L"", L"C:\\Program Files\\gs"},
       {L"\"C:\\Program Files\\gs\\uninstgs\" /x", {}, gs},  // the platform adds ".exe" too
       {L"C:\\Tools\\My Apps\\uninst.exe REAL 0 0", {real, planted}, real},
       {L"C:\\Tools\\My Apps\\uninst.exe", {planted}, real},  // missing: the start fails
       {L"\t C:\\Tools\\My Apps\\uninst.exe", {real, planted}, real},
       // 8.70 and earlier, then 8.71 to 9.04: their own uninstaller, whose silent switch is "-q".
-      {gs + L" " + log864, {gs, L"C:\\Program.exe"}, gs, kSuccess, quotedGs + L" " + log864 + L" -q"},
+      {gs + L" " + log864, {gs, L"C:\\Program.exe"}, gs, kSuccess, quotedGs + L" " + log864 + L" -q",
+       L"C:\\Program Files\\gs\\gs8.64"},
       {quotedGs + L" " + log904, {}, gs, kSuccess, quotedGs + L" " + log904 + L" -q"},
       {L" " + gsOld + L" C:\\gs\\gs8.64\\uninstal.txt", {}, gsOld, kSuccess,
-       L"\"" + gsOld + L"\" C:\\gs\\gs8.64\\uninstal.txt -q"},
+       L"\"" + gsOld + L"\" C:\\gs\\gs8.64\\uninstal.txt -q", L"C:\\gs\\gs8.64"},
       {L"C:\\GS\\UninstGS.EXE\t\"C:\\GS\\GS8.54\\UNINSTAL.TXT\" ", {}, L"C:\\GS\\UninstGS.EXE",
        kSuccess, L"\"C:\\GS\\UninstGS.EXE\"\t\"C:\\GS\\GS8.54\\UNINSTAL.TXT\"  -q"},
       {L"C:\\Program Files\\gs\\uninstgs " + log864, {gs}, gs, kSuccess,
        L"\"C:\\Program Files\\gs\\uninstgs\" " + log864 + L" -q"},
-      {gsOld + L" uninstal.txt", {}, gsOld, kSuccess, L"\"" + gsOld + L"\" uninstal.txt -q"},
+      // A log that is no full path gives no installation folder; the silent switch stays.
+      {gsOld + L" uninstal.txt", {}, gsOld, kSuccess, L"\"" + gsOld + L"\" uninstal.txt -q", L""},
+      {gsOld + L" C:uninstal.txt", {}, gsOld, kSuccess, L"\"" + gsOld + L"\" C:uninstal.txt -q", L""},
       // Anything else keeps " /S": an NSIS uninstgs.exe, another argument, another file name.
-      {L"\"C:\\gs\\gs10.06.0\\uninstgs.exe\"", {}, L"C:\\gs\\gs10.06.0\\uninstgs.exe"},
+      {L"\"C:\\gs\\gs10.06.0\\uninstgs.exe\"", {}, L"C:\\gs\\gs10.06.0\\uninstgs.exe", kSuccess, L"",
+       L"C:\\gs\\gs10.06.0"},
       {gsOld + L" C:\\gs\\uninstal.txt -q", {}, gsOld},
       {gsOld + L" C:\\gs\\uninstall.txt", {}, gsOld},
       {gsOld + L" C:\\gs\\myuninstal.txt", {}, gsOld},
@@ -109,7 +119,7 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
       {L"a /x", {L"C:\\Windows\\system32\\a.exe"}, L"C:\\Windows\\system32\\a.exe"},
       // Without ".exe" before a blank: the one candidate that exists, of those the platform
       // would try (C:\Tools\My.exe, C:\Tools\My Apps\uninst.exe, ...).
-      {L"C:\\Tools\\My Apps\\uninst /x", {real}, real},
+      {L"C:\\Tools\\My Apps\\uninst /x", {real}, real, kSuccess, L"", L"C:\\Tools\\My Apps"},
       {L"C:\\Tools\\My Apps\\uninst /x", {}, L"", kErrorFileNotFound},
       {L"C:\\Tools\\My Apps\\uninst /x", {real, planted}, L"", kErrorBadPathname},
       // With the real program gone, the one candidate left is run: nothing tells them apart.
@@ -117,18 +127,25 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
       {L"C:\\gs\\uninst", {L"C:\\gs\\uninst.exe"}, L"C:\\gs\\uninst.exe"},
       // A batch file runs in the command interpreter, its path quoted, the arguments after it.
       {L"C:\\Tools\\My Apps\\uninst.bat /x", {batch}, cmd, kSuccess,
-       L"\"" + cmd + L"\" /c \"\"" + batch + L"\" /x /S\""},
+       L"\"" + cmd + L"\" /c \"\"" + batch + L"\" /x /S\"", L"C:\\Tools\\My Apps"},
       {L"C:\\Tools\\My Apps\\uninst.bat /x", {batch, planted}, L"", kErrorBadPathname},
       {L"\"C:\\Tools\\My Apps\\Uninst.CMD\" \"a b\"", {}, cmd, kSuccess,
        L"\"" + cmd + L"\" /c \"\"C:\\Tools\\My Apps\\Uninst.CMD\" \"a b\" /S\""},
       {L"cleanup.bat /x", {L"C:\\Windows\\cleanup.bat"}, cmd, kSuccess,
-       L"\"" + cmd + L"\" /c \"\"C:\\Windows\\cleanup.bat\" /x /S\""},
+       L"\"" + cmd + L"\" /c \"\"C:\\Windows\\cleanup.bat\" /x /S\"", L""},
       {L"C:\\Tools\\UNINST.BAT /x", {L"C:\\Tools\\UNINST.BAT"}, cmd, kSuccess,
        L"\"" + cmd + L"\" /c \"\"C:\\Tools\\UNINST.BAT\" /x /S\""},
       // Bare names: the system folder, then the Windows folder, and nowhere else.
-      {L"MsiExec.exe /X{0000-1111}", {msiexec, L"C:\\Windows\\MsiExec.exe"}, msiexec},
+      {L"MsiExec.exe /X{0000-1111}", {msiexec, L"C:\\Windows\\MsiExec.exe"}, msiexec, kSuccess, L"", L""},
       {L"notepad.exe", {L"C:\\Windows\\notepad.exe"}, L"C:\\Windows\\notepad.exe"},
-      {L"\"MsiExec.exe\" /x", {msiexec}, msiexec},
+      {L"\"MsiExec.exe\" /x", {msiexec}, msiexec, kSuccess, L"", L""},
+      // A colon after the drive's begins a stream name: the file name, and its extension, end
+      // before it (two values that fuzzing found read otherwise).
+      {L"\"z:\\p\\X.e:  s", {}, L"z:\\p\\X.e:  s", kSuccess, L"", L"z:\\p"},
+      {L"\"C:\\gs\\u:s.e\"", {}, L"C:\\gs\\u:s.e.exe", kSuccess, L"", L"C:\\gs"},
+      {L"C:\\gs\\uninstgs.exez:h", {L"C:\\gs\\uninstgs.exez:h"}, L"C:\\gs\\uninstgs.exez:h"},
+      {L"\"C:\\gs\\uninstgs.exe:s\" C:\\gs\\gs8.64\\uninstal.txt:t", {}, L"C:\\gs\\uninstgs.exe:s", kSuccess,
+       L"\"C:\\gs\\uninstgs.exe:s\" C:\\gs\\gs8.64\\uninstal.txt:t -q", L"C:\\gs\\gs8.64"},
       {L"msiexec /x", {L"C:\\Windows\\system32\\msiexec.exe"}, L"C:\\Windows\\system32\\msiexec.exe"},
       {L"bareuninst.exe /x", {L"C:\\gs-uninstall\\bareuninst.exe"}, L"", kErrorFileNotFound},
       {L"My Uninstaller.exe /x", {}, L"", kErrorFileNotFound},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes.h"
+#include "removal/launch.h"
 #include "removal/removal.h"
 
 namespace {
@@ -229,6 +230,81 @@ TEST_F(RemoveInViewTest, ExitZeroWithTheEntryStillThereIsAFailure) {
             "32bit GPL Ghostscript removed is uninstalled\n"
             "32bit GPL Ghostscript locked is failed to uninstalled\n");
   EXPECT_EQ(registry.openKeys, 0);
+}
+
+struct InUseCase {
+  const char* what;
+  std::map<std::wstring, FakeProcesses::OpenFailure> failures;  // by file name, before the start
+  std::set<std::wstring> leftBehind;  // files the uninstaller cannot delete, by name
+  std::uint64_t goneAfterMs;          // nonzero: they go that long after the start
+  bool inJob;
+  Status status;
+  std::size_t launches;
+  std::uint64_t elapsedMs;  // on the clock, for the whole pass
+};
+
+// An uninstaller cannot delete a program that is in use, and an NSIS one goes on without it and
+// deletes the entry: the installation would be left with its files and nothing to remove it by.
+// A program in use is waited for two seconds, then nothing is started (32) and the installation
+// stays whole for a later run. After an uninstall that removed its entry, a program still there
+// half a minute later is a failure (1603), however the uninstaller exited.
+TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
+  const std::wstring bin = L"C:\\gs\\gs10.06.0\\bin";
+  const std::wstring command = L"\"C:\\gs\\gs10.06.0\\uninstgs.exe\" /S";
+  const FakeProcesses::OpenFailure inUse{};
+  const InUseCase cases[] = {
+      {"programs free", {}, {}, 0, true, kSuccess, 1, 0},
+      {"no job, programs free", {}, {}, 0, false, kSuccess, 1, 0},
+      {"in use throughout", {{L"gsdll64.dll", inUse}}, {}, 0, true, kErrorSharingViolation, 0, 2000},
+      {"in use for a moment: a scanner's look", {{L"gsdll64.dll", {kErrorSharingViolation, 5600}}},
+       {}, 0, true, kSuccess, 1, 750},
+      {"access denied is no use", {{L"gswin64c.exe", {kErrorAccessDenied}}}, {}, 0, true, kSuccess, 1, 0},
+      {"gone by its open", {{L"gswin64c.exe", {kErrorFileNotFound}}}, {}, 0, true, kSuccess, 1, 0},
+      {"taken into use while it runs", {}, {L"gsdll64.dll"}, 0, true, kErrorInstallFailure, 1, 30000},
+      {"no job, taken into use while it runs", {}, {L"gsdll64.dll"}, 0, false, kErrorInstallFailure,
+       1, 30000},
+      {"gone a moment after the entry", {}, {L"gsdll64.dll"}, 2000, true, kSuccess, 1, 2000},
+      {"no job, gone a moment after the entry", {}, {L"gsdll64.dll"}, 2000, false, kSuccess, 1, 2000},
+      {"gone just within the half minute", {}, {L"GSWIN64.EXE"}, 30000, true, kSuccess, 1, 30000},
+      {"gone just after the half minute", {}, {L"GSWIN64.EXE"}, 30001, true, kErrorInstallFailure, 1,
+       30000},
+  };
+  for (const InUseCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    registry = FakeRegistry();
+    processes = FakeProcesses();
+    console = FakeConsole();
+    registry.view64.entries = {Entry(L"GPL Ghostscript 10.06.0", L"\"C:\\gs\\gs10.06.0\\uninstgs.exe\"")};
+    // Programs in any letter case; other files are not programs, nor is a folder's program.
+    processes.folders[bin] = {L"gsdll64.dll", L"gswin64c.exe", L"GSWIN64.EXE", L"readme.txt",
+                              L"gs.exe.bak"};
+    processes.folders[L"C:\\gs\\gs10.06.0"] = {L"uninstgs.exe"};
+    if (!c.inJob) processes.createJobStatus = kErrorAccessDenied;
+    for (const auto& [name, failure] : c.failures) processes.openFailures[bin + L"\\" + name] = failure;
+    processes.children[command].onStart = [this, &c, bin] {
+      std::set<std::wstring>& files = processes.folders[bin];
+      for (const std::wstring& name : std::set<std::wstring>(files)) {
+        if (!c.leftBehind.count(name)) files.erase(name);
+        else if (c.goneAfterMs != 0) processes.deletedAt[bin + L"\\" + name] = processes.now + c.goneAfterMs;
+        else processes.openFailures[bin + L"\\" + name] = {};
+      }
+    };
+    const std::uint64_t before = processes.now;
+    Platform platform{registry, processes, console, kUninstallWaitMs};
+    UninstallersRemoveTheirEntries(processes, registry);
+    EXPECT_EQ(RemoveInView(platform, RegistryView::View64), c.status);
+    EXPECT_EQ(console.text, c.status == kSuccess ? "GPL Ghostscript 10.06.0 is uninstalled\n"
+                                                 : "GPL Ghostscript 10.06.0 is failed to uninstall\n");
+    EXPECT_EQ(processes.commands.size(), c.launches);
+    EXPECT_EQ(processes.now - before, c.elapsedMs);
+    // Nothing started, nothing removed: the entry stays for a later run.
+    EXPECT_EQ(registry.view64.entries.size(), c.launches == 0 ? 1u : 0u);
+    // The programs are opened to test them, and nothing else (the first in use ends a round).
+    std::set<std::wstring> programs = {bin + L"\\GSWIN64.EXE", bin + L"\\gsdll64.dll"};
+    if (c.status != kErrorSharingViolation) programs.insert(bin + L"\\gswin64c.exe");
+    EXPECT_EQ(std::set<std::wstring>(processes.unsharedOpens.begin(), processes.unsharedOpens.end()),
+              programs);
+  }
 }
 
 TEST_F(RemoveInViewTest, UninstallKeyThatWillNotOpenPrintsNothing) {

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
+#include <functional>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -105,6 +107,7 @@ struct ExpectedStart {
   Status status = kSuccess;
   std::wstring program;
   std::wstring commandLine;
+  std::wstring folder;  // the installation's, whose "bin" folder holds its programs; "": none
 };
 
 std::wstring Lowered(std::wstring text) {
@@ -121,11 +124,18 @@ ExpectedStart Expect(const std::wstring& recorded, RegistryView view, const Fake
     system = fake.windowsFolder.empty() ? L"" : fake.windowsFolder + L"\\Sysnative";
   if (!fake.wow64 && view == RegistryView::View32 && !fake.systemWow64Folder.empty())
     system = fake.systemWow64Folder;
-  const auto withExe = [](std::wstring path) {
-    const std::size_t name = path.find_last_of(L"\\/");
-    if (path.find(L'.', name == std::wstring::npos ? 0 : name) == std::wstring::npos) path += L".exe";
+  // A file name: after the last "\" or "/" (or the drive of "X:name"), up to a colon, which starts
+  // the name of one of the file's streams.
+  const auto fileName = [](std::wstring path) {
+    if (path.size() >= 2 && path[0] < 128 && std::iswalpha(path[0]) && path[1] == L':') path.erase(0, 2);
+    path.erase(0, path.find_last_of(L"\\/") + 1);
+    return Lowered(path.substr(0, path.find(L':')));
+  };
+  const auto withExe = [&](std::wstring path) {
+    if (fileName(path).find(L'.') == std::wstring::npos) path += L".exe";
     return path;
   };
+  const auto folderOf = [](const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/")); };
   const auto mapped = [&](const std::wstring& path) {
     const std::wstring system32 = Lowered(fake.windowsFolder + L"\\System32\\");
     if (fake.windowsFolder.empty() || system.empty() || Lowered(system) == Lowered(fake.systemFolder) ||
@@ -188,17 +198,18 @@ ExpectedStart Expect(const std::wstring& recorded, RegistryView view, const Fake
   }
   if (start.status != kSuccess) return start;
   start.commandLine = recorded + L" /S";
+  // A program named with a folder is the installation's; one from the system folders is not.
+  if (value.substr(0, value.size() - rest.size()).find_first_of(L"\\/:") != std::wstring::npos)
+    start.folder = folderOf(start.program);
   const std::wstring lowered = Lowered(start.program);
   if (lowered.size() >= 4 && (lowered.substr(lowered.size() - 4) == L".bat" ||
                               lowered.substr(lowered.size() - 4) == L".cmd")) {
-    if (system.empty()) return {kErrorFileNotFound, L"", L""};
+    if (system.empty()) return {kErrorFileNotFound, L"", L"", L""};
     start.commandLine = L"\"" + system + L"\\cmd.exe\" /c \"\"" + start.program + L"\"" + rest + L" /S\"";
     start.program = system + L"\\cmd.exe";
   }
-  // Ghostscript's old uninstaller with its log alone after it: quoted program part, then " -q".
-  const auto fileName = [](const std::wstring& path) {
-    return Lowered(path.substr(path.find_last_of(L"\\/:") + 1));
-  };
+  // Ghostscript's old uninstaller with its log alone after it: quoted program part, then " -q";
+  // its installation is the log's folder.
   std::wstring log = rest.substr(std::min(rest.find_first_not_of(L" \t"), rest.size()));
   log.erase(log.find_last_not_of(L" \t") + 1);
   const bool quotedLog = log.size() > 1 && log[0] == L'"' && log.find(L'"', 1) == log.size() - 1;
@@ -208,6 +219,7 @@ ExpectedStart Expect(const std::wstring& recorded, RegistryView view, const Fake
     const std::wstring programPart = value.substr(0, value.size() - rest.size());
     start.commandLine =
         (programPart[0] == L'"' ? programPart : L"\"" + programPart + L"\"") + rest + L" -q";
+    start.folder = full(log) ? folderOf(log) : L"";
   }
   return start;
 }
@@ -216,7 +228,47 @@ struct World {
   FakeRegistry registry;
   FakeProcesses processes;
   std::vector<std::wstring> values[2];  // per view, each value that one read returns whole
+  // The programs of each start's installation, by its program and command line; and of each
+  // entry, by view and name.
+  std::map<std::pair<std::wstring, std::wstring>, std::set<std::wstring>> startPrograms;
+  std::map<std::pair<int, std::wstring>, std::set<std::wstring>> entryPrograms;
 };
+
+// The programs in the "bin" folder of an installation in `folder`, some of them in use (a program
+// that renders through it, a print pipeline, a virus scanner's look), some of them left behind or
+// deleted a while after the uninstaller starts. Returns their paths.
+std::set<std::wstring> MakePrograms(FuzzedDataProvider& in, World& world, const std::wstring& folder,
+                                    bool deleted, std::function<void()>* onStart) {
+  std::set<std::wstring> programs;
+  if (folder.empty() || in.ConsumeIntegralInRange(0, 3) != 0) return programs;
+  static const wchar_t* const kNames[] = {L"gsdll64.dll", L"gswin64c.exe", L"GSWIN32C.EXE", L"readme.txt"};
+  const std::wstring bin = folder + L"\\bin";
+  FakeProcesses& processes = world.processes;
+  for (int i = in.ConsumeIntegralInRange(0, 2); i >= 0; --i) {
+    const std::wstring name = kNames[in.ConsumeIntegralInRange(0, 3)];
+    processes.folders[bin].insert(name);
+    const std::wstring path = bin + L"\\" + name;
+    if (name != L"readme.txt") programs.insert(path);
+    switch (in.ConsumeIntegralInRange(0, 5)) {
+      case 0: processes.openFailures[path] = {kErrorSharingViolation, 5000 + Duration(in)}; break;
+      case 1: processes.openFailures[path] = {kErrorAccessDenied}; break;
+      default: break;
+    }
+  }
+  // An uninstaller that removes its entry deletes the programs that are not in use, at once or a
+  // while later; one in use stays, as does everything when it `deleted` nothing.
+  const std::uint64_t after = in.ConsumeBool() ? 0 : Duration(in);
+  if (deleted && in.ConsumeIntegralInRange(0, 7) != 0) {
+    *onStart = [&processes, programs, after, previous = *onStart] {
+      if (previous) previous();
+      for (const std::wstring& path : programs) {
+        if (processes.OpenUnshared(path) == kErrorSharingViolation) continue;
+        processes.deletedAt.emplace(path, processes.now + after);
+      }
+    };
+  }
+  return programs;
+}
 
 void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
   FakeView& fake = world.registry.View(view);
@@ -275,6 +327,10 @@ void MakeView(FuzzedDataProvider& in, World& world, RegistryView view) {
       if (victim >= 0 && static_cast<std::size_t>(victim) < entries.size())
         entries.erase(entries.begin() + victim);
     };
+    const std::set<std::wstring> programs =
+        MakePrograms(in, world, start.status == kSuccess ? start.folder : L"", removesOwn, &child.onStart);
+    world.startPrograms[{start.program, command}].insert(programs.begin(), programs.end());
+    world.entryPrograms[{view == RegistryView::View32, entry.name}].insert(programs.begin(), programs.end());
     world.processes.children.emplace(command, child);
     fake.entries.push_back(entry);
   }
@@ -350,6 +406,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     opensAtStart.push_back(world.registry.opens.size());
     removeEntries(command, child);
   };
+  // The programs in use as each start is asked for.
+  std::vector<std::set<std::wstring>> inUseAtStart;
+  world.processes.beforeStart = [&] {
+    std::set<std::wstring> inUse;
+    for (const auto& [path, failure] : world.processes.openFailures)
+      if (failure.status == kErrorSharingViolation && world.processes.now < failure.untilMs &&
+          world.processes.FileExists(path))
+        inUse.insert(path);
+    inUseAtStart.push_back(inUse);
+  };
   const std::uint32_t limitMs = in.ConsumeBool() ? kShortLimitMs : kLongLimitMs;
   Platform platform{world.registry, world.processes, console, limitMs};
   std::vector<const wchar_t*> argv = {L"gs-uninstall.exe"};
@@ -413,6 +479,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Check(std::none_of(now.begin(), now.end(),
                          [&](const FakeEntry& other) { return other.name == reported->name; }),
             "uninstalled, yet still there");
+      // Programs are only ever deleted here: one there now was there when the line was written.
+      for (const std::wstring& program : world.entryPrograms[{view, reported->name}])
+        Check(!world.processes.FileExists(program), "uninstalled, yet a program of it is left");
     }
   }
 
@@ -430,6 +499,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
     Check(named, "each start is the program and command line that a recorded value names");
+    for (const std::wstring& program :
+         world.startPrograms[{world.processes.applications[i], world.processes.commands[i]}])
+      Check(inUseAtStart[i].count(program) == 0, "an uninstaller started while a program of its installation is in use");
   }
   if (detectOnly) Check(world.processes.commands.empty(), "detect mode runs nothing");
 

@@ -7,7 +7,10 @@
 ; Defines: NAME (the entry's subkey name), VIEW (64 or 32: the registry view of the entry),
 ;          DIR (folder under Program Files), LOG, MS, PAYLOAD (a file to install), OUTFILE,
 ;          TARGET (the processor and character set, x86-unicode or amd64-unicode),
-;          ABORT (when defined, the uninstall aborts after "begin", leaving everything installed).
+;          ABORT (when defined, the uninstall aborts after "begin", leaving everything installed),
+;          BINDLL (when defined, a DLL installed as bin\gsdll.dll, where Ghostscript's DLL goes;
+;          like Ghostscript's uninstaller, this one goes on without a word when it cannot delete
+;          it, a running program having loaded it).
 Unicode true
 !ifdef TARGET
 Target ${TARGET}
@@ -35,6 +38,11 @@ Section
   SetOutPath "$INSTDIR"
   File "/oname=gsdll.dat" "${PAYLOAD}"
   File "/oname=gswin.dat" "${PAYLOAD}"
+!ifdef BINDLL
+  SetOutPath "$INSTDIR\bin"
+  File "/oname=gsdll.dll" "${BINDLL}"
+  SetOutPath "$INSTDIR"
+!endif
   WriteUninstaller "$INSTDIR\uninstgs.exe"
   SetRegView ${VIEW}
   WriteRegStr HKLM "${ENTRY}" "DisplayName" "${NAME}"
@@ -51,6 +59,10 @@ Section "Uninstall"
 !endif
   Delete "$INSTDIR\gsdll.dat"
   Delete "$INSTDIR\gswin.dat"
+!ifdef BINDLL
+  Delete "$INSTDIR\bin\gsdll.dll"
+  RMDir "$INSTDIR\bin"
+!endif
   Delete "$INSTDIR\uninstgs.exe"
   RMDir "$INSTDIR"
   SetRegView ${VIEW}

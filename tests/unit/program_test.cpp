@@ -49,8 +49,9 @@ void ExpectPrograms(const Machine& machine, const std::vector<ProgramCase>& case
     const std::wstring commandLine = c.commandLine.empty() ? c.value + L" /S" : c.commandLine;
     EXPECT_EQ(processes.commands, std::vector<std::wstring>{commandLine});
     StartCommand command;
-    if (c.folder && ChooseProgram(processes, machine.view, c.value, &command) == kSuccess)
+    if (c.folder && ChooseProgram(processes, machine.view, c.value, &command) == kSuccess) {
       EXPECT_EQ(command.folder, *c.folder);
+    }
   }
 }
 

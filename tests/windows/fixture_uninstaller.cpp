@@ -2,6 +2,8 @@
 //   --record FILE      append "cmd=<its command line>", "cwd=<its working directory>",
 //                      "pid=<its process id>" and "exe=<its own path>" to FILE (UTF-8)
 //   --lock FILE        hold FILE open while it runs; if another holder exists, record "overlap"
+//   --load DLL         load DLL, as a program that renders through Ghostscript loads its DLL,
+//                      and keep it loaded while it runs
 //   --delete-key 64|32 NAME   delete its Uninstall entry NAME in that registry view
 //   --lock-key 64|32 NAME     leave its Uninstall entry NAME in that view but deny everyone
 //                      every access to it (an empty DACL)
@@ -82,6 +84,8 @@ int wmain(int argc, wchar_t** argv) {
       lock = CreateFileW(argv[++i], GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_FLAG_DELETE_ON_CLOSE, nullptr);
       if (lock == INVALID_HANDLE_VALUE && !record.empty()) Append(record, "overlap\n");
+    } else if (arg == L"--load" && hasValue) {
+      LoadLibraryW(argv[++i]);
     } else if (arg == L"--delete-key" && i + 2 < argc) {
       const Entry entry = EntryOf(argv[i + 1], argv[i + 2]);
       handedOverKey = std::wstring(L" --delete-key ") + argv[i + 1] + L" \"" + argv[i + 2] + L"\"";

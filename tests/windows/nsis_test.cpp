@@ -11,6 +11,7 @@ namespace {
 const std::wstring kSample64 = L"GPL Ghostscript Sample 10.02.1";
 const std::wstring kSample32 = L"GPL Ghostscript Sample 9.54.0";
 const std::wstring kAbort = L"GPL Ghostscript Sample Abort";
+const std::wstring kBin = L"GPL Ghostscript Sample Bin";
 const wchar_t kLog[] = L"C:\\gsu-sample.log";
 
 bool FolderExists(const std::wstring& path) {
@@ -25,8 +26,9 @@ class NsisTest : public ::testing::Test {
     DeleteFileW(kLog);
     // What an aborted uninstall left behind.
     for (const std::wstring& folder : folders_) {
-      for (const wchar_t* file : {L"gsdll.dat", L"gswin.dat", L"uninstgs.exe"})
+      for (const wchar_t* file : {L"gsdll.dat", L"gswin.dat", L"uninstgs.exe", L"bin\\gsdll.dll"})
         DeleteFileW((folder + L"\\" + file).c_str());
+      RemoveDirectoryW((folder + L"\\bin").c_str());
       RemoveDirectoryW(folder.c_str());
     }
   }
@@ -127,6 +129,79 @@ TEST_F(NsisTest, AbortedUninstallIsAFailure) {
             "begin GPL Ghostscript Sample Abort\r\nabort GPL Ghostscript Sample Abort\r\n");
   EXPECT_TRUE(UninstallEntries::Exists(RegistryView::View64, kAbort));
   EXPECT_TRUE(FolderExists(folder));
+}
+
+// Owns a process started for a test, and ends it when it goes out of scope.
+class RunningProgram {
+ public:
+  explicit RunningProgram(std::wstring commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &info)) {
+      ADD_FAILURE() << "start failed: " << GetLastError();
+      return;
+    }
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+  }
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+  ~RunningProgram() { End(); }
+  void End() {
+    if (process_ == nullptr) return;
+    TerminateProcess(process_, 0);
+    EXPECT_EQ(WaitForSingleObject(process_, 10000), WAIT_OBJECT_0);
+    CloseHandle(process_);
+    process_ = nullptr;
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
+// The error of an open of `path` for writing without sharing, as the tool tests a program.
+DWORD UnsharedOpenError(const std::wstring& path) {
+  const HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(file);
+  return ERROR_SUCCESS;
+}
+
+// While a running program has loaded the installation's DLL, its uninstaller could not delete it
+// (and would go on without a word, deleting the entry): nothing is started, and the installation
+// stays whole, entry and files. Once that program has ended, a later run removes it.
+TEST_F(NsisTest, InstallationInUseIsKeptWholeForALaterRun) {
+  const std::wstring folder = Install(L"sample-bin-setup.exe", RegistryView::View64, kBin);
+  const std::wstring dll = folder + L"\\bin\\gsdll.dll";
+  ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_SUCCESS));
+  RunningProgram renderer(FixtureCommand(L"--load " + Quoted(dll) + L" --sleep 600000"));
+  // The program has loaded the DLL once the open fails.
+  const ULONGLONG startedAt = GetTickCount64();
+  while (UnsharedOpenError(dll) != ERROR_SHARING_VIOLATION && GetTickCount64() - startedAt < 20000)
+    Sleep(50);
+  ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+  const ProcessResult inUse = RunTool(L"remove");
+  EXPECT_EQ(inUse.output,
+            "GPL Ghostscript Sample Bin is detected\r\n"
+            "GPL Ghostscript Sample Bin is failed to uninstall\r\n");
+  EXPECT_EQ(inUse.exitCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(ReadFile(kLog), "");  // the uninstaller never ran
+  EXPECT_TRUE(UninstallEntries::Exists(RegistryView::View64, kBin));
+  EXPECT_EQ(GetFileAttributesW(dll.c_str()) != INVALID_FILE_ATTRIBUTES, true);
+  EXPECT_EQ(GetFileAttributesW((folder + L"\\uninstgs.exe").c_str()) != INVALID_FILE_ATTRIBUTES, true);
+
+  renderer.End();
+  const ProcessResult later = RunTool(L"remove");
+  EXPECT_EQ(later.output,
+            "GPL Ghostscript Sample Bin is detected\r\n"
+            "GPL Ghostscript Sample Bin is uninstalled\r\n");
+  EXPECT_EQ(later.exitCode, 0u);
+  EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, kBin));
+  EXPECT_FALSE(FolderExists(folder));
 }
 
 }  // namespace

@@ -75,7 +75,9 @@ lines += [
     "",
     "## Removal",
     "",
-    "50 entries whose uninstaller (a test program that deletes its own entry) exits at once,"
+    "50 installations, each a folder with its uninstaller and a `bin` folder of two programs (an"
+    " interpreter and a DLL, as Ghostscript installs them), whose uninstaller (a test program)"
+    " deletes its own entry, then its two programs, and exits at once; entries and programs are"
     " restored before every run. `launcher`: a program of ours that runs the same 50 commands one"
     " after the other and waits for each.",
     "",
@@ -87,8 +89,9 @@ lines += [
     "What the tool adds per uninstaller is the wait for the whole uninstall: it places each"
     " uninstaller in a job and waits until the job is empty, which Wine has been seen to report"
     " 10 to 20 ms after the process ended (a build of the tool that waits for the process alone"
-    " ran as fast as the launcher). Beside a real uninstaller, which takes seconds, that is"
-    " nothing.",
+    " ran as fast as the launcher), and the test of the installation's programs: one listing of"
+    " its `bin` folder and an open of each program before the start, a look for each after the"
+    " uninstall. Beside a real uninstaller, which takes seconds, that is nothing.",
     "",
     "## The executable",
     "",

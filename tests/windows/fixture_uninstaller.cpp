@@ -5,6 +5,7 @@
 //   --load DLL         load DLL, as a program that renders through Ghostscript loads its DLL,
 //                      and keep it loaded while it runs
 //   --delete-key 64|32 NAME   delete its Uninstall entry NAME in that registry view
+//   --delete FILE      delete FILE, as an uninstaller deletes the installation's files
 //   --lock-key 64|32 NAME     leave its Uninstall entry NAME in that view but deny everyone
 //                      every access to it (an empty DACL)
 //   --sleep MS         sleep before exiting
@@ -91,6 +92,8 @@ int wmain(int argc, wchar_t** argv) {
       handedOverKey = std::wstring(L" --delete-key ") + argv[i + 1] + L" \"" + argv[i + 2] + L"\"";
       i += 2;
       if (!handOver) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, entry.path.c_str(), entry.view, 0);
+    } else if (arg == L"--delete" && hasValue) {
+      DeleteFileW(argv[++i]);
     } else if (arg == L"--hand-over") {
       handOver = true;
     } else if (arg == L"--lock-key" && i + 2 < argc) {

@@ -1,8 +1,9 @@
 // The floor for removal: runs each line of a UTF-8 file as a command line, one after the other,
-// waiting for each to end. Prints nothing.
+// waiting for each to end. Prints nothing, but why a start failed.
 // Usage: launcher.exe FILE
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 int wmain(int argc, wchar_t** argv) {
@@ -28,8 +29,10 @@ int wmain(int argc, wchar_t** argv) {
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
                         CREATE_NO_WINDOW | CREATE_DEFAULT_ERROR_MODE, nullptr, L"C:\\", &startup,
-                        &info))
+                        &info)) {
+      std::fwprintf(stderr, L"launcher: start failed with %lu: %ls\n", GetLastError(), command.c_str());
       return 3;
+    }
     WaitForSingleObject(info.hProcess, INFINITE);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);

@@ -62,16 +62,15 @@ bool AnyLeft(ProcessApi& processes, const std::vector<std::wstring>& programs) {
 // the platform may lose one. Once the started process has ended and its entry is gone, what is
 // still in the job gets kLeftoverWaitMs more, within the limit; then the uninstall is done. Returns
 // 0 when it is over or done, kWaitTimeout when the limit runs out first, or the error of the wait;
-// `doneAt` is when it was last found done, or stays 0.
+// `doneAt` is when it was last found done, or is left as it was.
 Status WaitForJob(ProcessApi& processes, ProcessHandle job, ProcessHandle port,
                   ProcessHandle process, const UninstallEntry& entry, std::uint64_t startedAt,
-                  std::uint32_t limitMs, std::uint64_t* doneAtOut) {
+                  std::uint32_t limitMs, std::uint64_t* doneAt) {
   bool done = false;  // the started process has ended and its entry is gone
-  std::uint64_t& doneAt = *doneAtOut;
   for (;;) {
     const std::uint32_t limitLeft = Remaining(processes, startedAt, limitMs);
     std::uint32_t remaining = limitLeft;
-    if (done) remaining = std::min(remaining, Remaining(processes, doneAt, kLeftoverWaitMs));
+    if (done) remaining = std::min(remaining, Remaining(processes, *doneAt, kLeftoverWaitMs));
     const Status waited = processes.WaitForJobMessage(port, std::min(remaining, kJobSliceMs));
     if (waited != kSuccess && waited != kWaitTimeout) return waited;
     std::uint32_t active;  // written by a count that succeeds
@@ -82,7 +81,7 @@ Status WaitForJob(ProcessApi& processes, ProcessHandle job, ProcessHandle port,
     // desktop process it made the system start) is not the uninstall.
     const bool nowDone =
         ended && LookUpEntry(entry.registry, entry.view, entry.name) == kErrorFileNotFound;
-    if (nowDone && !done) doneAt = processes.TickCount();
+    if (nowDone && !done) *doneAt = processes.TickCount();
     done = nowDone;
     // Past the limit, a stream of messages (processes coming and going) must not keep the tool
     // waiting.

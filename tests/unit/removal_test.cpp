@@ -241,6 +241,7 @@ struct InUseCase {
   Status status;
   std::size_t launches;
   std::uint64_t elapsedMs;  // on the clock, for the whole pass
+  std::uint32_t exitCode = 0;
 };
 
 // An uninstaller cannot delete a program that is in use, and an NSIS one goes on without it and
@@ -268,6 +269,8 @@ TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
       {"gone just within the half minute", {}, {L"GSWIN64.EXE"}, 30000, true, kSuccess, 1, 30000},
       {"gone just after the half minute", {}, {L"GSWIN64.EXE"}, 30001, true, kErrorInstallFailure, 1,
        30000},
+      // A failed uninstall is its exit code's failure, whatever it left.
+      {"fails, its entry gone, a program left", {}, {L"gsdll64.dll"}, 0, true, 3, 1, 0, 3},
   };
   for (const InUseCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -281,7 +284,10 @@ TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
     processes.folders[L"C:\\gs\\gs10.06.0"] = {L"uninstgs.exe"};
     if (!c.inJob) processes.createJobStatus = kErrorAccessDenied;
     for (const auto& [name, failure] : c.failures) processes.openFailures[bin + L"\\" + name] = failure;
+    processes.children[command].exitCode = c.exitCode;
+    // The uninstaller deletes its entry, then what it can of its files.
     processes.children[command].onStart = [this, &c, bin] {
+      registry.view64.entries.clear();
       std::set<std::wstring>& files = processes.folders[bin];
       for (const std::wstring& name : std::set<std::wstring>(files)) {
         if (!c.leftBehind.count(name)) files.erase(name);
@@ -291,7 +297,6 @@ TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
     };
     const std::uint64_t before = processes.now;
     Platform platform{registry, processes, console, kUninstallWaitMs};
-    UninstallersRemoveTheirEntries(processes, registry);
     EXPECT_EQ(RemoveInView(platform, RegistryView::View64), c.status);
     EXPECT_EQ(console.text, c.status == kSuccess ? "GPL Ghostscript 10.06.0 is uninstalled\n"
                                                  : "GPL Ghostscript 10.06.0 is failed to uninstall\n");

@@ -38,6 +38,9 @@ void ExpectPrograms(const Machine& machine, const std::vector<ProgramCase>& case
     processes.wow64 = machine.wow64;
     processes.systemWow64Folder = machine.systemWow64Folder;
     processes.systemFolder = machine.systemFolder;
+    // A program in use in a bin folder that no installation's folder names: it holds nothing back.
+    processes.folders[L"\\bin"] = {L"gsdll.dll"};
+    processes.openFailures[L"\\bin\\gsdll.dll"] = {};
     FakeRegistry registry;
     EXPECT_EQ(RunUninstaller(processes, {registry, machine.view, kEntryName}, c.value, 1000),
               c.status);

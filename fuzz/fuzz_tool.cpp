@@ -5,7 +5,9 @@
 // command interpreter), started as the program that value names (worked out here on its own, not
 // with the tool's code); each line is one of the
 // tool's messages naming a subkey the registry held; detection lines come in enumeration order,
-// the 64-bit view first, before any removal line; 0 means no failure and -1 nothing found.
+// the 64-bit view first, before any removal line; 0 means no failure and -1 nothing found; no
+// uninstaller starts while a program of its installation is in use, and no "is uninstalled" line
+// is written while one of them is left.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <gtest/gtest.h>
 

@@ -197,15 +197,15 @@ Status ChooseProgram(ProcessApi& processes, RegistryView view, std::wstring_view
   // A program found in the system folders is no installation's own.
   const bool namedInFolder = HasFolder(value.substr(0, value.size() - rest.size()));
   std::wstring folder = namedInFolder ? FolderOf(program) : L"";
-  std::wstring_view log;
+  std::wstring_view log;  // the old uninstaller's
   if (IsBatchFile(program)) {
     // A batch file is not a program: the platform documents that it runs in the command
     // interpreter, started as "cmd.exe /c" with the batch file's name. With more than two quotes
     // after /c, cmd drops the first and the last and runs the rest as it stands.
-    const std::wstring folder = ViewSystemFolder(processes, view);
-    if (folder.empty()) return kErrorFileNotFound;
+    const std::wstring system = ViewSystemFolder(processes, view);
+    if (system.empty()) return kErrorFileNotFound;
     const std::wstring batch = program;
-    program = folder + L"\\cmd.exe";
+    program = system + L"\\cmd.exe";
     commandLine = L"\"" + program + L"\" /c \"\"" + batch + L"\"" + std::wstring(rest) + L" /S\"";
   } else if (IsOldUninstaller(program, rest, &log)) {
     // Its program sits in the folder that every version shares, its log in the installation's.

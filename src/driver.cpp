@@ -44,14 +44,19 @@ Status Run(Platform& platform, int argc, const wchar_t* const* argv) {
   // A view whose Uninstall key would not open gets no removal pass. A failure, once seen, is
   // replaced only by a later failure, never by a later success.
   Status result = kSuccess;
+  EntryList handled64;
   if (status64 != kSuccess)
     result = status64;
   else if (mode == RunMode::Remove)
-    result = RemoveInView(platform, RegistryView::View64);
+    result = RemoveInView(platform, RegistryView::View64, handled64);
 
   if (status32 != kSuccess) return status32;
   if (mode == RunMode::Remove) {
-    const Status removed32 = RemoveInView(platform, RegistryView::View32);
+    // Where both views are one registry (32-bit Windows), the second pass finds the first one's
+    // entries again: each installation is handled once a run, its uninstaller run once.
+    EntryList handled32;
+    EntryList& handled = platform.registry.ViewsAreOne() ? handled64 : handled32;
+    const Status removed32 = RemoveInView(platform, RegistryView::View32, handled);
     if (removed32 != kSuccess) result = removed32;
   }
   return result;

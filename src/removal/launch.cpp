@@ -42,13 +42,39 @@ bool PollUntil(ProcessApi& processes, std::uint32_t limitMs, Settled settled) {
   return true;
 }
 
+// Whether `refused`, programs whose open for writing was refused, are in use. The platform refuses
+// such an open (a read-only file, an access list or a security product that denies writing)
+// before it looks at sharing, so the refusal says nothing either way: the Restart Manager, which
+// needs no access to the files, says who uses them. A program seen loaded in a running process is
+// in use whatever the Restart Manager says; only the Restart Manager can tell that none is used
+// (a module list shows no file held open, nor the processes it may not read). Returns 0 when none
+// is in use, kErrorSharingViolation when one is, and `refusal` when that cannot be told.
+Status TestRefused(ProcessApi& processes, const std::vector<std::wstring>& refused, Status refusal) {
+  std::uint32_t users = 0;
+  const Status asked = processes.CountFileUsers(refused, &users);
+  if (asked == kSuccess && users != 0) return kErrorSharingViolation;
+  std::uint32_t loaders = 0;
+  if (processes.CountModuleLoaders(refused, &loaders) == kSuccess && loaders != 0)
+    return kErrorSharingViolation;
+  return asked == kSuccess ? kSuccess : refusal;
+}
+
 // Whether one of `programs` is in use: a running program has loaded it or holds it open, so that
-// an uninstaller could not delete it. Any other outcome of the open (it opens, access is denied,
-// the file went away) is no use.
-bool AnyInUse(ProcessApi& processes, const std::vector<std::wstring>& programs) {
-  return std::any_of(programs.begin(), programs.end(), [&](const std::wstring& program) {
-    return processes.OpenUnshared(program) == kErrorSharingViolation;
-  });
+// an uninstaller could not delete it. Each is opened for writing without sharing, which fails with
+// kErrorSharingViolation while it is in use; one that opens, or that has gone, is not. Returns 0,
+// kErrorSharingViolation, or, when an open was refused and nothing could tell whether that
+// program is in use, the error of the first refused open.
+Status TestPrograms(ProcessApi& processes, const std::vector<std::wstring>& programs) {
+  std::vector<std::wstring> refused;
+  Status refusal = kSuccess;
+  for (const std::wstring& program : programs) {
+    const Status opened = processes.OpenUnshared(program);
+    if (opened == kErrorSharingViolation) return opened;
+    if (opened == kSuccess || opened == kErrorFileNotFound || opened == kErrorPathNotFound) continue;
+    if (refused.empty()) refusal = opened;
+    refused.push_back(program);
+  }
+  return refused.empty() ? kSuccess : TestRefused(processes, refused, refusal);
 }
 
 bool AnyLeft(ProcessApi& processes, const std::vector<std::wstring>& programs) {
@@ -121,8 +147,13 @@ Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
   // be left half removed, its entry gone, with nothing left to remove it by. Kept whole, a later
   // run removes it.
   const std::vector<std::wstring> programs = InstallationPrograms(processes, command.folder);
-  if (!PollUntil(processes, kInUseWaitMs, [&] { return !AnyInUse(processes, programs); }))
-    return kErrorSharingViolation;
+  Status tested = kSuccess;
+  static_cast<void>(PollUntil(processes, kInUseWaitMs, [&] {
+    tested = TestPrograms(processes, programs);
+    return tested != kErrorSharingViolation;
+  }));
+  // In use after the last try, or not to be told: the installation is kept whole.
+  if (tested != kSuccess) return tested;
   const std::uint64_t startedAt = processes.TickCount();
 
   // Declared in the reverse of the order they close in: job, port, thread, process.

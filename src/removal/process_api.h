@@ -69,6 +69,21 @@ class ProcessApi {
   // while a running program has loaded the file or another program holds it open.
   [[nodiscard]] virtual Status OpenUnshared(const std::wstring& path) = 0;
 
+  // The Restart Manager (RmStartSession, RmRegisterResources with the files `paths`, RmGetList,
+  // RmEndSession): the number of running programs and services that use one of `paths`, whether
+  // they have it loaded or hold it open; it needs no access to the files. Returns 0 with `count`
+  // written, or the error of the Restart Manager (or of loading it).
+  [[nodiscard]] virtual Status CountFileUsers(const std::vector<std::wstring>& paths,
+                                              std::uint32_t* count) = 0;
+
+  // The number of running processes that have one of `paths` loaded as a module, by their module
+  // lists (CreateToolhelp32Snapshot), paths compared in any letter case. A process whose modules
+  // cannot be read (a protected process, a 64-bit one for a 32-bit caller, one that has just
+  // ended) is not counted: it says nothing either way. Returns 0 with `count` written, or the
+  // error of listing the processes.
+  [[nodiscard]] virtual Status CountModuleLoaders(const std::vector<std::wstring>& paths,
+                                                  std::uint32_t* count) = 0;
+
   // GetSystemDirectoryW, GetSystemWindowsDirectoryW and GetSystemWow64DirectoryW: the system
   // folder, the Windows folder shared by every user, and the 32-bit system folder of 64-bit
   // Windows, without a trailing backslash; "" when the platform does not say (there is no 32-bit

@@ -54,7 +54,7 @@ std::wstring ValueText(const std::uint8_t* data, std::uint32_t size) {
   return text;
 }
 
-Status RemoveInView(Platform& platform, RegistryView view) {
+Status RemoveInView(Platform& platform, RegistryView view, EntryList& handled) {
   OwnedKey uninstallKey;
   const Status opened =
       platform.registry.OpenKey(kUninstallKeyPath, EnumerateAccess(view), &uninstallKey);
@@ -63,6 +63,8 @@ Status RemoveInView(Platform& platform, RegistryView view) {
   const EntryList entries = ScanUninstallEntries(platform.registry, uninstallKey);
   Status status = kSuccess;
   for (const std::wstring& entry : entries) {
+    if (std::find(handled.begin(), handled.end(), entry) != handled.end()) continue;
+    handled.push_back(entry);
     // An entry gone by its turn (an earlier uninstaller removed it too, before the open or between
     // the open and the read), or without an UninstallString, leaves nothing to remove. Any other
     // failure (a key that will not open, a value longer than one read can return) may leave an

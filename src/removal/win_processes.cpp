@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <restartmanager.h>
+#include <tlhelp32.h>
+
 #include <utility>
 
 namespace {
@@ -30,6 +33,61 @@ class OwnedSearch {
  private:
   HANDLE search_;
 };
+
+// Owns a loaded DLL, freed with FreeLibrary.
+class OwnedLibrary {
+ public:
+  explicit OwnedLibrary(HMODULE library) : library_(library) {}
+  OwnedLibrary(const OwnedLibrary&) = delete;
+  OwnedLibrary& operator=(const OwnedLibrary&) = delete;
+  ~OwnedLibrary() {
+    if (library_ != nullptr) FreeLibrary(library_);
+  }
+  HMODULE Get() const { return library_; }
+
+ private:
+  HMODULE library_;
+};
+
+// The function `name` of `library`, as a pointer to `Function`; null when the library has none.
+template <typename Function>
+Function Find(HMODULE library, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
+
+// Ends a Restart Manager session when it goes out of scope.
+class OwnedSession {
+ public:
+  OwnedSession(decltype(&RmEndSession) end, DWORD session) : end_(end), session_(session) {}
+  OwnedSession(const OwnedSession&) = delete;
+  OwnedSession& operator=(const OwnedSession&) = delete;
+  ~OwnedSession() { end_(session_); }
+
+ private:
+  decltype(&RmEndSession) end_;
+  DWORD session_;
+};
+
+// Whether the process `id` has one of `paths` loaded, by its module list. A process whose list
+// cannot be read has not, as far as anyone can tell here.
+bool HasLoaded(ProcessApi& processes, DWORD id, const std::vector<std::wstring>& paths) {
+  HANDLE snapshot = INVALID_HANDLE_VALUE;
+  // ERROR_BAD_LENGTH: the process was loading or unloading a module; the platform asks for
+  // another try.
+  for (int tries = 0; tries < 5 && snapshot == INVALID_HANDLE_VALUE; ++tries) {
+    snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, id);
+    if (snapshot == INVALID_HANDLE_VALUE && GetLastError() != ERROR_BAD_LENGTH) return false;
+  }
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  const OwnedHandle owned(&processes, snapshot);
+  MODULEENTRY32W module = {};
+  module.dwSize = sizeof(module);
+  for (BOOL more = Module32FirstW(snapshot, &module); more; more = Module32NextW(snapshot, &module)) {
+    for (const std::wstring& path : paths)
+      if (CompareStringOrdinal(module.szExePath, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -77,6 +135,56 @@ Status WinProcesses::OpenUnshared(const std::wstring& path) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   if (opened == INVALID_HANDLE_VALUE) return static_cast<Status>(GetLastError());
   const OwnedHandle file(this, opened);  // closed at once
+  return kSuccess;
+}
+
+Status WinProcesses::CountFileUsers(const std::vector<std::wstring>& paths, std::uint32_t* count) {
+  // Loaded at run time, by its full path: the executable imports only what every Windows has, and
+  // no search for the DLL can find a planted copy.
+  const std::wstring system = SystemFolder();
+  if (system.empty()) return static_cast<Status>(ERROR_PATH_NOT_FOUND);
+  const OwnedLibrary library(LoadLibraryW((system + L"\\rstrtmgr.dll").c_str()));
+  if (library.Get() == nullptr) return static_cast<Status>(GetLastError());
+  const auto start = Find<decltype(&RmStartSession)>(library.Get(), "RmStartSession");
+  const auto end = Find<decltype(&RmEndSession)>(library.Get(), "RmEndSession");
+  const auto add = Find<decltype(&RmRegisterResources)>(library.Get(), "RmRegisterResources");
+  const auto list = Find<decltype(&RmGetList)>(library.Get(), "RmGetList");
+  if (start == nullptr || end == nullptr || add == nullptr || list == nullptr)
+    return static_cast<Status>(ERROR_PROC_NOT_FOUND);
+
+  DWORD session = 0;
+  WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+  DWORD status = start(&session, 0, key);
+  if (status != ERROR_SUCCESS) return static_cast<Status>(status);
+  const OwnedSession ends(end, session);
+  std::vector<LPCWSTR> files;
+  for (const std::wstring& path : paths) files.push_back(path.c_str());
+  status = add(session, static_cast<UINT>(files.size()), files.data(), 0, nullptr, 0, nullptr);
+  if (status != ERROR_SUCCESS) return static_cast<Status>(status);
+  // Asked with no room for the list: ERROR_MORE_DATA says how long it is.
+  UINT needed = 0;
+  UINT given = 0;
+  DWORD reasons = 0;
+  status = list(session, &needed, &given, nullptr, &reasons);
+  if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return static_cast<Status>(status);
+  *count = needed;
+  return kSuccess;
+}
+
+Status WinProcesses::CountModuleLoaders(const std::vector<std::wstring>& paths,
+                                        std::uint32_t* count) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return static_cast<Status>(GetLastError());
+  const OwnedHandle owned(this, snapshot);
+  PROCESSENTRY32W process = {};
+  process.dwSize = sizeof(process);
+  if (!Process32FirstW(snapshot, &process)) return static_cast<Status>(GetLastError());
+  std::uint32_t loaders = 0;
+  do {
+    // Process id 0, the idle process, would name this process to a module snapshot.
+    if (process.th32ProcessID != 0 && HasLoaded(*this, process.th32ProcessID, paths)) ++loaders;
+  } while (Process32NextW(snapshot, &process));
+  *count = loaders;
   return kSuccess;
 }
 

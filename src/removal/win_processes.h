@@ -10,6 +10,8 @@ class WinProcesses : public ProcessApi {
   bool FileExists(const std::wstring& path) override;
   Status ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) override;
   Status OpenUnshared(const std::wstring& path) override;
+  Status CountFileUsers(const std::vector<std::wstring>& paths, std::uint32_t* count) override;
+  Status CountModuleLoaders(const std::vector<std::wstring>& paths, std::uint32_t* count) override;
   std::wstring SystemFolder() override;
   std::wstring WindowsFolder() override;
   std::wstring SystemWow64Folder() override;

@@ -172,6 +172,58 @@ TEST(RunTool, DecisionTable) {
   }
 }
 
+// On 32-bit Windows both views are one registry: an entry is detected in each, but handled once a
+// run, by the first pass, whose status stands: its uninstaller is not run, tested or reported
+// again (a hung one would cost twenty minutes more). On 64-bit Windows an entry of the same name
+// in each view is two installations.
+TEST(RunTool, EachInstallationIsHandledOnceARun) {
+  const std::string detected = "GPL Ghostscript A is detected\n32bit GPL Ghostscript A is detected\n";
+  FakeEntry denied = Entry(L"GPL Ghostscript A", L"a.exe");
+  denied.openStatus = kErrorAccessDenied;
+  FakeEntry kept = Entry(L"GPL Ghostscript A", L"a.exe");
+  struct Case {
+    const char* what;
+    bool viewsAreOne;
+    FakeEntry entry;
+    FakeChild child;
+    Status status;
+    std::string removeLines;
+    std::size_t launches;
+  };
+  FakeChild fails;
+  fails.exitCode = 3;
+  FakeChild leaves;
+  leaves.leavesEntry = true;
+  const Case cases[] = {
+      {"fails", true, kept, fails, 3, "GPL Ghostscript A is failed to uninstall\n", 1},
+      {"succeeds", true, kept, FakeChild{}, kSuccess, "GPL Ghostscript A is uninstalled\n", 1},
+      {"exits 0, its entry still there", true, kept, leaves, kErrorInstallFailure,
+       "GPL Ghostscript A is failed to uninstall\n", 1},
+      {"key that will not open", true, denied, FakeChild{}, kErrorAccessDenied, "", 0},
+      {"two registries: each view's own", false, kept, fails, 3,
+       "GPL Ghostscript A is failed to uninstall\n32bit GPL Ghostscript A is failed to uninstalled\n",
+       2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ToolRun run;
+    run.registry.viewsAreOne = c.viewsAreOne;
+    run.registry.view64.entries = {c.entry};
+    if (!c.viewsAreOne) run.registry.view32.entries = {c.entry};
+    run.processes.children[L"a.exe /S"] = c.child;
+    EXPECT_EQ(run.Go({}), c.status);
+    EXPECT_EQ(run.console.text, detected + c.removeLines);
+    EXPECT_EQ(run.processes.commands.size(), c.launches);
+    // The second pass does not so much as open an entry the first took up.
+    const std::wstring entryPath = std::wstring(kUninstallKeyPath) + L"\\GPL Ghostscript A";
+    const auto entryOpens = std::count_if(run.registry.opens.begin(), run.registry.opens.end(),
+                                          [&](const FakeRegistry::OpenRecord& open) {
+                                            return open.path == entryPath && open.access == ValueAccess(RegistryView::View32);
+                                          });
+    EXPECT_EQ(entryOpens == 0, c.viewsAreOne);
+  }
+}
+
 // A view whose key opened takes a removal pass even with nothing detected in it, and that pass
 // scans afresh: an entry that appeared after detection is removed too.
 TEST(RunTool, RemovalPassScansItsViewAgain) {

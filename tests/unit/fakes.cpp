@@ -51,9 +51,9 @@ Status FakeRegistry::Open(const std::wstring& path, std::uint32_t access, OwnedK
 #endif
   switch (access) {
     case 0x20019 | 0x100: view = &view64; break;
-    case 0x20019 | kView32: view = &view32; break;
+    case 0x20019 | kView32: view = &View(RegistryView::View32); break;
     case 0x1 | 0x100: view = &view64; forEntry = true; break;
-    case 0x1 | kView32: view = &view32; forEntry = true; break;
+    case 0x1 | kView32: view = &View(RegistryView::View32); forEntry = true; break;
     default:
       ADD_FAILURE() << "unexpected access mask 0x" << std::hex << access;
       return kErrorAccessDenied;
@@ -222,6 +222,35 @@ Status FakeProcesses::OpenUnshared(const std::wstring& path) {
   const auto failure = openFailures.find(path);
   return failure != openFailures.end() && now < failure->second.untilMs ? failure->second.status
                                                                         : kSuccess;
+}
+
+namespace {
+
+// How many of `paths` are in `until` with the clock before their time.
+std::uint32_t CountUntil(const std::map<std::wstring, std::uint64_t>& until,
+                         const std::vector<std::wstring>& paths, std::uint64_t now) {
+  std::uint32_t count = 0;
+  for (const std::wstring& path : paths) {
+    const auto found = until.find(path);
+    if (found != until.end() && now < found->second) ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+Status FakeProcesses::CountFileUsers(const std::vector<std::wstring>& paths, std::uint32_t* count) {
+  fileUserQueries.push_back(paths);
+  if (fileUsersStatus != kSuccess) return fileUsersStatus;
+  *count = CountUntil(usedUntil, paths, now);
+  return kSuccess;
+}
+
+Status FakeProcesses::CountModuleLoaders(const std::vector<std::wstring>& paths,
+                                         std::uint32_t* count) {
+  if (moduleLoadersStatus != kSuccess) return moduleLoadersStatus;
+  *count = CountUntil(loadedUntil, paths, now);
+  return kSuccess;
 }
 
 std::uint32_t FakeProcesses::WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,

@@ -41,7 +41,8 @@ std::vector<std::uint8_t> Utf16Bytes(std::wstring_view text, bool terminated = t
 class FakeRegistry final : public RegistryApi {
  public:
   FakeView view64;
-  FakeView view32;
+  FakeView view32;  // unused where the views are one: both are view64
+  bool viewsAreOne = false;  // 32-bit Windows
   int openKeys = 0;   // keys opened and not yet closed
   int openCalls = 0;  // every open asked for, failed or not
   struct OpenRecord {
@@ -61,7 +62,9 @@ class FakeRegistry final : public RegistryApi {
 
   ~FakeRegistry() override;
 
-  FakeView& View(RegistryView view) { return view == RegistryView::View64 ? view64 : view32; }
+  FakeView& View(RegistryView view) {
+    return view == RegistryView::View64 || viewsAreOne ? view64 : view32;
+  }
 
   Status OpenKey(const std::wstring& path, std::uint32_t access, OwnedKey* key) override;
   Status QuerySubkeyCount(KeyHandle key, std::uint32_t* count) override;
@@ -70,6 +73,7 @@ class FakeRegistry final : public RegistryApi {
   Status QueryValue(KeyHandle key, const wchar_t* valueName, std::uint8_t* data,
                     std::uint32_t* size) override;
   void CloseKey(KeyHandle key) override;
+  bool ViewsAreOne() override { return viewsAreOne; }
 
  private:
   struct Opened {
@@ -134,6 +138,14 @@ class FakeProcesses final : public ProcessApi {
   };
   std::map<std::wstring, OpenFailure> openFailures;
   std::vector<std::wstring> unsharedOpens;  // every path opened for the test, in order
+  // What the Restart Manager and the running processes' module lists say: each file here is used
+  // (held open or loaded), or loaded as a module, by one process until the clock reaches its
+  // value; a status other than 0 is the error of asking.
+  std::map<std::wstring, std::uint64_t> usedUntil;
+  std::map<std::wstring, std::uint64_t> loadedUntil;
+  Status fileUsersStatus = kSuccess;
+  Status moduleLoadersStatus = kSuccess;
+  std::vector<std::vector<std::wstring>> fileUserQueries;  // the paths of each question, in order
   std::wstring systemFolder = L"C:\\Windows\\system32";
   std::wstring windowsFolder = L"C:\\Windows";
   std::wstring systemWow64Folder;  // none, as on 32-bit Windows
@@ -170,6 +182,8 @@ class FakeProcesses final : public ProcessApi {
   bool FileExists(const std::wstring& path) override;
   Status ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) override;
   Status OpenUnshared(const std::wstring& path) override;
+  Status CountFileUsers(const std::vector<std::wstring>& paths, std::uint32_t* count) override;
+  Status CountModuleLoaders(const std::vector<std::wstring>& paths, std::uint32_t* count) override;
   std::wstring SystemFolder() override { return systemFolder; }
   std::wstring WindowsFolder() override { return windowsFolder; }
   std::wstring SystemWow64Folder() override { return systemWow64Folder; }

@@ -41,7 +41,8 @@ class RemoveInViewTest : public ::testing::Test {
   Status Remove(RegistryView view) {
     Platform platform{registry, processes, console, 5000};
     UninstallersRemoveTheirEntries(processes, registry);
-    return RemoveInView(platform, view);
+    EntryList handled;
+    return RemoveInView(platform, view, handled);
   }
   void Exit(const std::wstring& command, std::uint32_t code) {
     processes.children[command].exitCode = code;
@@ -297,7 +298,8 @@ TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
     };
     const std::uint64_t before = processes.now;
     Platform platform{registry, processes, console, kUninstallWaitMs};
-    EXPECT_EQ(RemoveInView(platform, RegistryView::View64), c.status);
+    EntryList handled;
+    EXPECT_EQ(RemoveInView(platform, RegistryView::View64, handled), c.status);
     EXPECT_EQ(console.text, c.status == kSuccess ? "GPL Ghostscript 10.06.0 is uninstalled\n"
                                                  : "GPL Ghostscript 10.06.0 is failed to uninstall\n");
     EXPECT_EQ(processes.commands.size(), c.launches);

@@ -243,24 +243,59 @@ struct InUseCase {
   std::size_t launches;
   std::uint64_t elapsedMs;  // on the clock, for the whole pass
   std::uint32_t exitCode = 0;
+  // By file name: what the Restart Manager sees used, and the module lists see loaded, by a
+  // running process for so long from the start (kForGood: throughout); and the errors of asking.
+  std::map<std::wstring, std::uint64_t> usedFor = {};
+  std::map<std::wstring, std::uint64_t> loadedFor = {};
+  Status restartManager = kSuccess;
+  Status moduleLists = kSuccess;
 };
+
+constexpr std::uint64_t kForGood = UINT64_MAX;
 
 // An uninstaller cannot delete a program that is in use, and an NSIS one goes on without it and
 // deletes the entry: the installation would be left with its files and nothing to remove it by.
 // A program in use is waited for two seconds, then nothing is started (32) and the installation
-// stays whole for a later run. After an uninstall that removed its entry, a program still there
+// stays whole for a later run. An open that is refused (a read-only file: access denied comes
+// before any sharing check) says nothing either way: the Restart Manager and the running
+// processes' module lists are asked instead, and where they cannot tell, nothing is started and
+// the refusal is the status. After an uninstall that removed its entry, a program still there
 // half a minute later is a failure (1603), however the uninstaller exited.
 TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
   const std::wstring bin = L"C:\\gs\\gs10.06.0\\bin";
   const std::wstring command = L"\"C:\\gs\\gs10.06.0\\uninstgs.exe\" /S";
   const FakeProcesses::OpenFailure inUse{};
+  const FakeProcesses::OpenFailure denied{kErrorAccessDenied};
+  constexpr Status kLockViolation = 33;  // ERROR_LOCK_VIOLATION
+  constexpr Status kWriteFault = 29;     // ERROR_WRITE_FAULT, of the Restart Manager
   const InUseCase cases[] = {
       {"programs free", {}, {}, 0, true, kSuccess, 1, 0},
       {"no job, programs free", {}, {}, 0, false, kSuccess, 1, 0},
       {"in use throughout", {{L"gsdll64.dll", inUse}}, {}, 0, true, kErrorSharingViolation, 0, 2000},
       {"in use for a moment: a scanner's look", {{L"gsdll64.dll", {kErrorSharingViolation, 5600}}},
        {}, 0, true, kSuccess, 1, 750},
-      {"access denied is no use", {{L"gswin64c.exe", {kErrorAccessDenied}}}, {}, 0, true, kSuccess, 1, 0},
+      {"refused, and nothing uses it", {{L"gswin64c.exe", denied}}, {}, 0, true, kSuccess, 1, 0},
+      {"refused, and used by a running program", {{L"gsdll64.dll", denied}}, {}, 0, true,
+       kErrorSharingViolation, 0, 2000, 0, {{L"gsdll64.dll", kForGood}}},
+      {"refused, and loaded though the Restart Manager names no one", {{L"gsdll64.dll", denied}}, {},
+       0, true, kErrorSharingViolation, 0, 2000, 0, {}, {{L"gsdll64.dll", kForGood}}},
+      {"refused, and used for a moment", {{L"gsdll64.dll", denied}}, {}, 0, true, kSuccess, 1, 750, 0,
+       {{L"gsdll64.dll", 600}}},
+      {"refused, another one used", {{L"GSWIN64.EXE", denied}}, {}, 0, true, kSuccess, 1, 0, 0,
+       {{L"gsdll64.dll", kForGood}}, {{L"gswin64c.exe", kForGood}}},
+      {"refused, the Restart Manager fails: cannot tell", {{L"gsdll64.dll", denied}}, {}, 0, true,
+       kErrorAccessDenied, 0, 0, 0, {}, {}, kWriteFault},
+      {"refused, the Restart Manager fails, loaded", {{L"gsdll64.dll", denied}}, {}, 0, true,
+       kErrorSharingViolation, 0, 2000, 0, {}, {{L"gsdll64.dll", kForGood}}, kWriteFault},
+      {"refused, the module lists fail: the Restart Manager decides", {{L"gsdll64.dll", denied}}, {},
+       0, true, kSuccess, 1, 0, 0, {}, {}, kSuccess, kErrorAccessDenied},
+      {"refused with another error, cannot tell", {{L"gswin64c.exe", {kLockViolation}}}, {}, 0, true,
+       kLockViolation, 0, 0, 0, {}, {}, kWriteFault},
+      {"two refused, cannot tell: the first one's error",
+       {{L"gsdll64.dll", denied}, {L"gswin64c.exe", {kLockViolation}}}, {}, 0, true,
+       kErrorAccessDenied, 0, 0, 0, {}, {}, kWriteFault},
+      {"one refused, one in use", {{L"GSWIN64.EXE", denied}, {L"gsdll64.dll", inUse}}, {}, 0, true,
+       kErrorSharingViolation, 0, 2000},
       {"gone by its open", {{L"gswin64c.exe", {kErrorFileNotFound}}}, {}, 0, true, kSuccess, 1, 0},
       {"taken into use while it runs", {}, {L"gsdll64.dll"}, 0, true, kErrorInstallFailure, 1, 30000},
       {"no job, taken into use while it runs", {}, {L"gsdll64.dll"}, 0, false, kErrorInstallFailure,
@@ -285,6 +320,11 @@ TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
     processes.folders[L"C:\\gs\\gs10.06.0"] = {L"uninstgs.exe"};
     if (!c.inJob) processes.createJobStatus = kErrorAccessDenied;
     for (const auto& [name, failure] : c.failures) processes.openFailures[bin + L"\\" + name] = failure;
+    const auto until = [&](std::uint64_t forMs) { return forMs == kForGood ? kForGood : processes.now + forMs; };
+    for (const auto& [name, forMs] : c.usedFor) processes.usedUntil[bin + L"\\" + name] = until(forMs);
+    for (const auto& [name, forMs] : c.loadedFor) processes.loadedUntil[bin + L"\\" + name] = until(forMs);
+    processes.fileUsersStatus = c.restartManager;
+    processes.moduleLoadersStatus = c.moduleLists;
     processes.children[command].exitCode = c.exitCode;
     // The uninstaller deletes its entry, then what it can of its files.
     processes.children[command].onStart = [this, &c, bin] {
@@ -306,11 +346,21 @@ TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
     EXPECT_EQ(processes.now - before, c.elapsedMs);
     // Nothing started, nothing removed: the entry stays for a later run.
     EXPECT_EQ(registry.view64.entries.size(), c.launches == 0 ? 1u : 0u);
-    // The programs are opened to test them, and nothing else (the first in use ends a round).
+    // The programs are opened to test them, and nothing else (the first whose open says it is in
+    // use ends a round).
     std::set<std::wstring> programs = {bin + L"\\GSWIN64.EXE", bin + L"\\gsdll64.dll"};
-    if (c.status != kErrorSharingViolation) programs.insert(bin + L"\\gswin64c.exe");
+    const bool openSaysInUse = c.failures.count(L"gsdll64.dll") != 0 &&
+                               c.failures.at(L"gsdll64.dll").status == kErrorSharingViolation;
+    if (c.status != kErrorSharingViolation || !openSaysInUse) programs.insert(bin + L"\\gswin64c.exe");
     EXPECT_EQ(std::set<std::wstring>(processes.unsharedOpens.begin(), processes.unsharedOpens.end()),
               programs);
+    // Only the refused ones are asked about, all at once, and only when one was refused.
+    std::vector<std::wstring> refused;
+    for (const auto& [name, failure] : c.failures)
+      if (failure.status != kErrorSharingViolation && failure.status != kErrorFileNotFound)
+        refused.push_back(bin + L"\\" + name);
+    EXPECT_EQ(processes.fileUserQueries.empty(), refused.empty() || openSaysInUse);
+    for (const std::vector<std::wstring>& asked : processes.fileUserQueries) EXPECT_EQ(asked, refused);
   }
 }
 

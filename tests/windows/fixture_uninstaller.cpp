@@ -3,7 +3,7 @@
 //                      "pid=<its process id>" and "exe=<its own path>" to FILE (UTF-8)
 //   --lock FILE        hold FILE open while it runs; if another holder exists, record "overlap"
 //   --load DLL         load DLL, as a program that renders through Ghostscript loads its DLL,
-//                      and keep it loaded while it runs
+//                      and keep it loaded while it runs; record "loaded=<0 or the error>"
 //   --delete-key 64|32 NAME   delete its Uninstall entry NAME in that registry view
 //   --delete FILE      delete FILE, as an uninstaller deletes the installation's files
 //   --lock-key 64|32 NAME     leave its Uninstall entry NAME in that view but deny everyone
@@ -86,7 +86,8 @@ int wmain(int argc, wchar_t** argv) {
                          FILE_FLAG_DELETE_ON_CLOSE, nullptr);
       if (lock == INVALID_HANDLE_VALUE && !record.empty()) Append(record, "overlap\n");
     } else if (arg == L"--load" && hasValue) {
-      LoadLibraryW(argv[++i]);
+      const DWORD loaded = LoadLibraryW(argv[++i]) != nullptr ? 0 : GetLastError();
+      if (!record.empty()) Append(record, "loaded=" + std::to_string(loaded) + "\n");
     } else if (arg == L"--delete-key" && i + 2 < argc) {
       const Entry entry = EntryOf(argv[i + 1], argv[i + 2]);
       handedOverKey = std::wstring(L" --delete-key ") + argv[i + 1] + L" \"" + argv[i + 2] + L"\"";

@@ -26,8 +26,10 @@ class NsisTest : public ::testing::Test {
     DeleteFileW(kLog);
     // What an aborted uninstall left behind.
     for (const std::wstring& folder : folders_) {
-      for (const wchar_t* file : {L"gsdll.dat", L"gswin.dat", L"uninstgs.exe", L"bin\\gsdll.dll"})
+      for (const wchar_t* file : {L"gsdll.dat", L"gswin.dat", L"uninstgs.exe", L"bin\\gsdll.dll"}) {
+        SetFileAttributesW((folder + L"\\" + file).c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW((folder + L"\\" + file).c_str());
+      }
       RemoveDirectoryW((folder + L"\\bin").c_str());
       RemoveDirectoryW(folder.c_str());
     }
@@ -195,6 +197,46 @@ TEST_F(NsisTest, InstallationInUseIsKeptWholeForALaterRun) {
   EXPECT_EQ(GetFileAttributesW((folder + L"\\uninstgs.exe").c_str()) != INVALID_FILE_ATTRIBUTES, true);
 
   renderer.End();
+  const ProcessResult later = RunTool(L"remove");
+  EXPECT_EQ(later.output,
+            "GPL Ghostscript Sample Bin is detected\r\n"
+            "GPL Ghostscript Sample Bin is uninstalled\r\n");
+  EXPECT_EQ(later.exitCode, 0u);
+  EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, kBin));
+  EXPECT_FALSE(FolderExists(folder));
+}
+
+// A read-only DLL refuses the open for writing (access denied) before any sharing check, so that
+// test cannot see that a running program has it loaded: the tool asks the Restart Manager and the
+// running processes' module lists instead. Loaded: nothing is started, 32, the installation kept
+// whole; once that program has ended, a later run removes it. Wine refuses that open only to a
+// user who is not root: scripts/test runs this test as such a user, in a prefix of its own.
+TEST_F(NsisTest, ReadOnlyInstallationInUseIsKeptWholeForALaterRun) {
+  const std::wstring folder = Install(L"sample-bin-setup.exe", RegistryView::View64, kBin);
+  const std::wstring dll = folder + L"\\bin\\gsdll.dll";
+  ASSERT_TRUE(SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_READONLY));
+  if (UnsharedOpenError(dll) != ERROR_ACCESS_DENIED)
+    GTEST_SKIP() << "the open for writing of a read-only file is not refused here (root under Wine)";
+  const std::wstring record = ScratchFile(L"renderer");
+  RunningProgram renderer(FixtureCommand(L"--record " + Quoted(record) + L" --load " + Quoted(dll) +
+                                         L" --sleep 600000"));
+  const ULONGLONG startedAt = GetTickCount64();
+  while (RecordedLines(record, "loaded=").empty() && GetTickCount64() - startedAt < 20000) Sleep(50);
+  ASSERT_EQ(RecordedLines(record, "loaded="), std::vector<std::string>{"0"});
+  ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  const ProcessResult inUse = RunTool(L"remove");
+  EXPECT_EQ(inUse.output,
+            "GPL Ghostscript Sample Bin is detected\r\n"
+            "GPL Ghostscript Sample Bin is failed to uninstall\r\n");
+  EXPECT_EQ(inUse.exitCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(ReadFile(kLog), "");  // the uninstaller never ran
+  EXPECT_TRUE(UninstallEntries::Exists(RegistryView::View64, kBin));
+  EXPECT_NE(GetFileAttributesW(dll.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesW((folder + L"\\uninstgs.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  renderer.End();
+  DeleteFileW(record.c_str());
   const ProcessResult later = RunTool(L"remove");
   EXPECT_EQ(later.output,
             "GPL Ghostscript Sample Bin is detected\r\n"

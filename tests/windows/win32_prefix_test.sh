@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# On 32-bit Windows both views are the one registry: each entry is reported once per view,
-# without and with the "32bit " prefix, and nothing is merged. Runs the tool in a 32-bit Wine
-# prefix of its own, made on first use.
+# On 32-bit Windows both views are the one registry. Detection reports each entry once per view,
+# without and with the "32bit " prefix, and nothing is merged; removal handles each installation
+# once: its uninstaller runs once, with one line, whether it fails or succeeds. Runs the tool in a
+# 32-bit Wine prefix of its own, made on first use, with the fixture uninstaller built beside it.
 # Usage: win32_prefix_test.sh GS_UNINSTALL_EXE PREFIX_DIR
 set -u
 exe=$1
@@ -17,17 +18,40 @@ if [ ! -d "$WINEPREFIX/drive_c" ]; then
   wineboot -i >"$scratch/boot" 2>&1 || { cat "$scratch/boot"; exit 1; }
 fi
 wineserver -p >/dev/null 2>&1
-key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
-wine reg delete "$key\\GPL Ghostscript 9.56.1" /f >"$scratch/reg" 2>&1
-wine reg add "$key\\GPL Ghostscript 9.56.1" /v UninstallString /d 'C:\gs\uninstgs.exe' /f \
-  >"$scratch/reg" 2>&1 || { cat "$scratch/reg"; exit 1; }
-wine "$exe" detect >"$scratch/out" 2>"$scratch/err"
-status=$?
-wine reg delete "$key\\GPL Ghostscript 9.56.1" /f >"$scratch/reg" 2>&1
+name="GPL Ghostscript 9.56.1"
+key="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$name"
+fixture=$(wine winepath -w "$(dirname "$exe")/fixture_uninstaller.exe" 2>/dev/null)
+record=$(wine winepath -w "$scratch/record.txt" 2>/dev/null)
+detected="$name is detected\r\n32bit $name is detected\r\n"
+failed=0
 
-printf 'GPL Ghostscript 9.56.1 is detected\r\n32bit GPL Ghostscript 9.56.1 is detected\r\n' >"$scratch/expected"
-if ! cmp -s "$scratch/out" "$scratch/expected"; then
-  echo "unexpected output:"; od -c "$scratch/out"; cat "$scratch/err"; exit 1
-fi
-[ "$status" -eq 0 ] || { echo "exit status $status"; exit 1; }
-echo "both views reported the same key"
+# case WHAT UNINSTALL_STRING SWITCH EXPECTED_OUTPUT EXPECTED_STATUS STARTS
+case_() {
+  local what=$1 value=$2 switch=$3 expected=$4 expected_status=$5 starts=$6 status
+  wine reg delete "$key" /f >"$scratch/reg" 2>&1
+  rm -f "$scratch/record.txt"
+  wine reg add "$key" /v UninstallString /d "$value" /f >"$scratch/reg" 2>&1 || { cat "$scratch/reg"; exit 1; }
+  wine "$exe" $switch >"$scratch/out" 2>"$scratch/err"
+  status=$?
+  wine reg delete "$key" /f >"$scratch/reg" 2>&1
+  printf "$expected" >"$scratch/expected"
+  local ran
+  ran=$(grep -c '^cmd=' "$scratch/record.txt" 2>/dev/null)
+  if ! cmp -s "$scratch/out" "$scratch/expected"; then
+    echo "FAILED: $what: unexpected output:"; od -c "$scratch/out"; cat "$scratch/err"; failed=1
+  elif [ "$status" -ne "$expected_status" ]; then
+    echo "FAILED: $what: exit status $status, not $expected_status"; failed=1
+  elif [ "${ran:-0}" -ne "$starts" ]; then
+    echo "FAILED: $what: the uninstaller ran ${ran:-0} times, not $starts"; failed=1
+  else
+    echo "ok: $what"
+  fi
+}
+
+case_ "detect: both views report the same key" 'C:\gs\uninstgs.exe' detect "$detected" 0 0
+case_ "an uninstaller that fails runs once" "\"$fixture\" --record \"$record\" --exit 3" remove \
+  "${detected}$name is failed to uninstall\r\n" 3 1
+case_ "an uninstaller that succeeds runs once" \
+  "\"$fixture\" --record \"$record\" --delete-key 64 \"$name\"" remove \
+  "${detected}$name is uninstalled\r\n" 0 1
+exit $failed

@@ -127,13 +127,66 @@ Status WaitForProcess(ProcessApi& processes, ProcessHandle process, std::uint64_
   return waited == kWaitObject0 ? kSuccess : kWaitTimeout;
 }
 
-// Without a job, an uninstaller that hands its work to a copy of itself has ended long before its
-// uninstall: wait, within the limit, until its entry is gone.
-void WaitForEntryToGo(ProcessApi& processes, const UninstallEntry& entry, std::uint64_t startedAt,
-                      std::uint32_t limitMs) {
-  static_cast<void>(PollUntil(processes, Remaining(processes, startedAt, limitMs), [&] {
+// Waits at most `forMs` until `entry` is gone (or cannot be looked up).
+void WaitForEntryToGo(ProcessApi& processes, const UninstallEntry& entry, std::uint32_t forMs) {
+  static_cast<void>(PollUntil(processes, forMs, [&] {
     return LookUpEntry(entry.registry, entry.view, entry.name) != kSuccess;
   }));
+}
+
+// Whether `a` and `b` are the same text, in any ASCII letter case: environment variables' names,
+// folders as the platform gives them.
+bool SameName(std::wstring_view a, std::wstring_view b) {
+  const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](wchar_t x, wchar_t y) { return lower(x) == lower(y); });
+}
+
+// The name of a "NAME=value" variable. A name may begin with "=" (the platform's "=C:" keeps the
+// current folder of drive C:), which is no end of it.
+std::wstring_view VariableName(std::wstring_view variable) {
+  return variable.substr(0, variable.find(L'=', 1));
+}
+
+// Whether variable `a` comes before `b` in an environment block: by name, in any letter case.
+bool NameBefore(std::wstring_view a, std::wstring_view b) {
+  const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? c - (L'a' - L'A') : c; };
+  const std::wstring_view x = VariableName(a);
+  const std::wstring_view y = VariableName(b);
+  return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
+                                      [&](wchar_t p, wchar_t q) { return upper(p) < upper(q); });
+}
+
+// The environment block an uninstaller gets, or "" for the tool's own. An NSIS uninstaller copies
+// itself to its temporary folder and runs the copy; for a process running as SYSTEM that folder
+// is C:\Windows\Temp, where any user may create files and folders. Where the platform gives
+// SYSTEM a folder of its own (GetTempPath2W: C:\Windows\SystemTemp, which other users cannot
+// reach), TMP and TEMP name that folder; elsewhere, for any other user, and on a Windows without
+// the function, the environment is the tool's, unchanged. The block stays sorted by name, as the
+// platform asks.
+std::wstring UninstallerEnvironment(ProcessApi& processes) {
+  std::wstring folder = processes.TempFolder2();
+  if (folder.empty() || SameName(folder, processes.TempFolder())) return L"";
+  // "C:\Windows\SystemTemp\" as TEMP is written, without its last backslash, but for a drive's root.
+  if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  std::vector<std::wstring> variables = processes.Environment();
+  for (const wchar_t* name : {L"TEMP", L"TMP"}) {
+    const std::wstring variable = std::wstring(name) + L"=" + folder;
+    const auto at = std::find_if(variables.begin(), variables.end(), [&](const std::wstring& v) {
+      return !NameBefore(v, variable);
+    });
+    if (at != variables.end() && SameName(VariableName(*at), name))
+      *at = variable;
+    else
+      variables.insert(at, variable);
+  }
+  std::wstring block;
+  for (const std::wstring& variable : variables) {
+    block += variable;
+    block += L'\0';
+  }
+  block += L'\0';
+  return block;
 }
 
 }  // namespace
@@ -154,14 +207,17 @@ Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
   }));
   // In use after the last try, or not to be told: the installation is kept whole.
   if (tested != kSuccess) return tested;
+  const std::wstring environment = UninstallerEnvironment(processes);
   const std::uint64_t startedAt = processes.TickCount();
 
   // Declared in the reverse of the order they close in: job, port, thread, process.
   OwnedHandle process;
   OwnedHandle thread;
+  const std::uint32_t flags = kCreateNoWindow | kCreateDefaultErrorMode | kCreateSuspended |
+                              (environment.empty() ? 0 : kCreateUnicodeEnvironment);
   const Status started = processes.StartProcess(
-      command.program.c_str(), command.commandLine.data(),
-      kCreateNoWindow | kCreateDefaultErrorMode | kCreateSuspended, L"C:\\", &process, &thread);
+      command.program.c_str(), command.commandLine.data(), flags,
+      environment.empty() ? nullptr : environment.c_str(), L"C:\\", &process, &thread);
   if (started != kSuccess) return started;
 
   // An uninstaller may hand its work to a process of its own and exit at once: an NSIS
@@ -194,7 +250,16 @@ Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
   std::uint32_t exitCode;  // written by a read that succeeds
   const Status read = processes.GetExitCode(process.Get(), &exitCode);
   if (read != kSuccess) return read;
-  if (!inJob && exitCode == 0) WaitForEntryToGo(processes, entry, startedAt, waitMs);
+  // An uninstaller that exited with 0 may have handed its work on. Without a job, to a copy of
+  // itself (an NSIS uninstaller does) that the tool does not see: its entry is waited for within
+  // the limit. In a job that is empty with the entry still there, to what a job does not hold (a
+  // service, a scheduled task, a process that broke away): its entry gets the half minute that
+  // leftovers get, from the job's emptying, within the limit.
+  if (exitCode == 0 && (!inJob || doneAt == 0)) {
+    std::uint32_t entryFor = Remaining(processes, startedAt, waitMs);
+    if (inJob) entryFor = std::min(entryFor, kLeftoverWaitMs);
+    WaitForEntryToGo(processes, entry, entryFor);
+  }
   // An uninstall that is done, its entry gone, has taken its programs too: an NSIS uninstaller
   // deletes its entry first and its files after, so they get the same half minute as what it
   // left running, counted from when it was found done. A program left after that needs a person:

@@ -28,9 +28,11 @@ struct UninstallEntry {
 // through the command interpreter; the old Ghostscript uninstaller's with " -q" in place of " /S"),
 // without a window, in "C:\", and waits, at most `waitMs` from the start, for the uninstall to
 // end. In a job of its own: until the job says it is empty (a process that leaves the job is not
-// waited for), or until kLeftoverWaitMs after the started process has ended and `entry` is gone.
-// Without a job: until the started process has ended and, when it exits with 0, until `entry` is
-// gone. Before the start, the installation's programs (InstallationPrograms) must be free: one in
+// waited for), or until kLeftoverWaitMs after the started process has ended and `entry` is gone;
+// a job that empties, its process exiting with 0, with `entry` still there, gives `entry`
+// kLeftoverWaitMs more to go. Without a job: until the started process has ended and, when it
+// exits with 0, until `entry` is gone. Its environment is the tool's, but for TMP and TEMP where
+// the platform gives SYSTEM a temporary folder of its own. Before the start, the installation's programs (InstallationPrograms) must be free: one in
 // use is tested again every quarter second, and after two seconds nothing is started; one whose
 // test is refused (a read-only file) is asked about of the Restart Manager and the running
 // processes' modules, and where they cannot tell, nothing is started either. After an

@@ -14,6 +14,7 @@ inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;     // WAIT_FAILED
 inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;          // CREATE_NO_WINDOW
 inline constexpr std::uint32_t kCreateDefaultErrorMode = 0x04000000;  // CREATE_DEFAULT_ERROR_MODE
 inline constexpr std::uint32_t kCreateSuspended = 0x00000004;         // CREATE_SUSPENDED
+inline constexpr std::uint32_t kCreateUnicodeEnvironment = 0x00000400;  // CREATE_UNICODE_ENVIRONMENT
 
 class ProcessApi;
 
@@ -47,13 +48,27 @@ class ProcessApi {
 
   // CreateProcessW with `application` (null: the platform takes the program from the command
   // line), `commandLine` (which the platform may change in place), no security attributes, no
-  // inherited handles, `flags`, the caller's environment, `directory`, and a STARTUPINFOW that is
-  // zero but for its size and STARTF_USESTDHANDLES (the child gets no standard handle of ours).
-  // Returns 0, with `process` and `thread` owning the child's handles, or the error code of the
-  // failed start.
+  // inherited handles, `flags`, `environment` (null: the caller's; else a block of "NAME=value"
+  // strings, each ending in a NUL, and a NUL after the last, with kCreateUnicodeEnvironment in
+  // `flags`), `directory`, and a STARTUPINFOW that is zero but for its size and
+  // STARTF_USESTDHANDLES (the child gets no standard handle of ours). Returns 0, with `process`
+  // and `thread` owning the child's handles, or the error code of the failed start.
   [[nodiscard]] virtual Status StartProcess(const wchar_t* application, wchar_t* commandLine,
-                                            std::uint32_t flags, const wchar_t* directory,
-                                            OwnedHandle* process, OwnedHandle* thread) = 0;
+                                            std::uint32_t flags, const wchar_t* environment,
+                                            const wchar_t* directory, OwnedHandle* process,
+                                            OwnedHandle* thread) = 0;
+
+  // The caller's environment, GetEnvironmentStringsW: its "NAME=value" strings, in order.
+  virtual std::vector<std::wstring> Environment() = 0;
+
+  // GetTempPathW: the caller's temporary folder, with its trailing backslash; "" when the
+  // platform does not say.
+  virtual std::wstring TempFolder() = 0;
+
+  // GetTempPath2W, looked up at run time (older Windows lacks it): the same as TempFolder, but for
+  // a process running as SYSTEM, C:\Windows\SystemTemp, which only SYSTEM may use. "" where the
+  // platform has no such function or does not say.
+  virtual std::wstring TempFolder2() = 0;
 
   // Whether `path` names an existing file (a folder is not one).
   virtual bool FileExists(const std::wstring& path) = 0;

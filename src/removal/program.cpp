@@ -110,6 +110,16 @@ std::wstring InViewSystemFolder(ProcessApi& processes, RegistryView view, std::w
   return folder + L"\\" + path.substr(system32.size());
 }
 
+// `path` as a 64-bit program names it. "Sysnative" is an alias that only 32-bit programs see, by
+// which the 32-bit tool reaches the 64-bit system folder; to a 64-bit program that folder is
+// System32, and Sysnative names nothing.
+std::wstring NativeName(ProcessApi& processes, const std::wstring& path) {
+  const std::wstring windows = processes.WindowsFolder();
+  const std::wstring sysnative = windows + L"\\Sysnative\\";
+  if (windows.empty() || !StartsWith(path, sysnative)) return path;
+  return windows + L"\\System32\\" + path.substr(sysnative.size());
+}
+
 // A name without a folder, in the view's system folder or else the Windows folder.
 Status FindInSystemFolders(ProcessApi& processes, RegistryView view, std::wstring_view name,
                            std::wstring* program) {
@@ -206,7 +216,11 @@ Status ChooseProgram(ProcessApi& processes, RegistryView view, std::wstring_view
     if (system.empty()) return kErrorFileNotFound;
     const std::wstring batch = program;
     program = system + L"\\cmd.exe";
-    commandLine = L"\"" + program + L"\" /c \"\"" + batch + L"\"" + std::wstring(rest) + L" /S\"";
+    // The tool starts the interpreter by the name it sees; the interpreter reads its command line
+    // by the names it sees: a 64-bit one, reached through Sysnative, knows no Sysnative.
+    const std::wstring interpreter = NativeName(processes, program);
+    const std::wstring script = interpreter != program ? NativeName(processes, batch) : batch;
+    commandLine = L"\"" + interpreter + L"\" /c \"\"" + script + L"\"" + std::wstring(rest) + L" /S\"";
   } else if (IsOldUninstaller(program, rest, &log)) {
     // Its program sits in the folder that every version shares, its log in the installation's.
     folder = IsFullPath(log) ? FolderOf(log) : L"";

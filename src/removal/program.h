@@ -31,7 +31,9 @@ struct StartCommand {
 // drive-relative one, an unexpanded variable, nothing at all) is kErrorBadPathname: nothing is
 // ever looked for in the tool's current folder. The command line is the recorded value followed
 // by " /S"; a batch file runs in the view's command interpreter, as "cmd.exe /c" with the batch
-// file's path quoted, the rest of the value and " /S"; Ghostscript's own uninstaller of 9.04 and
+// file's path quoted, the rest of the value and " /S" (where that interpreter is the 64-bit one,
+// which the 32-bit tool starts through Sysnative, its command line names both by System32, as a
+// 64-bit program reads them); Ghostscript's own uninstaller of 9.04 and
 // earlier ("uninstgs.exe" with nothing after it but the path of its log "uninstal.txt", quoted or
 // without blanks) gets its program part in quotes, the rest of the value and " -q", its silent
 // switch.

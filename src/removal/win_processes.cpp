@@ -92,8 +92,9 @@ bool HasLoaded(ProcessApi& processes, DWORD id, const std::vector<std::wstring>&
 }  // namespace
 
 Status WinProcesses::StartProcess(const wchar_t* application, wchar_t* commandLine,
-                                  std::uint32_t flags, const wchar_t* directory,
-                                  OwnedHandle* process, OwnedHandle* thread) {
+                                  std::uint32_t flags, const wchar_t* environment,
+                                  const wchar_t* directory, OwnedHandle* process,
+                                  OwnedHandle* thread) {
   // The uninstaller gets no handle of ours, and none of our standard handles either: with no
   // standard handles given, the platform may hand the child the parent's own (Wine does: the
   // child could write into our output, which callers parse). It gets none at all.
@@ -101,12 +102,42 @@ Status WinProcesses::StartProcess(const wchar_t* application, wchar_t* commandLi
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
+  // The platform takes the block as it is: it is not changed, whatever the declaration says.
+  void* block = const_cast<wchar_t*>(environment);
+  if (!CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, flags, block, directory,
                       &startup, &info))
     return static_cast<Status>(GetLastError());
   *process = OwnedHandle(this, info.hProcess);
   *thread = OwnedHandle(this, info.hThread);
   return kSuccess;
+}
+
+std::vector<std::wstring> WinProcesses::Environment() {
+  std::vector<std::wstring> variables;
+  wchar_t* const block = GetEnvironmentStringsW();
+  if (block == nullptr) return variables;
+  for (const wchar_t* variable = block; *variable != L'\0'; variable += variables.back().size() + 1)
+    variables.emplace_back(variable);
+  FreeEnvironmentStringsW(block);
+  return variables;
+}
+
+std::wstring WinProcesses::TempFolder() {
+  wchar_t path[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, path);
+  return length == 0 || length > MAX_PATH ? L"" : std::wstring(path, length);
+}
+
+std::wstring WinProcesses::TempFolder2() {
+  // Windows 11, Windows Server 2022 and Windows 10 since its 2021 updates have it.
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (kernel == nullptr) return L"";
+  using GetTempPath2 = DWORD(WINAPI*)(DWORD, LPWSTR);
+  const auto get = Find<GetTempPath2>(kernel, "GetTempPath2W");
+  if (get == nullptr) return L"";
+  wchar_t path[MAX_PATH + 1];
+  const DWORD length = get(MAX_PATH + 1, path);
+  return length == 0 || length > MAX_PATH ? L"" : std::wstring(path, length);
 }
 
 bool WinProcesses::FileExists(const std::wstring& path) {

@@ -6,7 +6,11 @@
 class WinProcesses : public ProcessApi {
  public:
   Status StartProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t flags,
-                      const wchar_t* directory, OwnedHandle* process, OwnedHandle* thread) override;
+                      const wchar_t* environment, const wchar_t* directory, OwnedHandle* process,
+                      OwnedHandle* thread) override;
+  std::vector<std::wstring> Environment() override;
+  std::wstring TempFolder() override;
+  std::wstring TempFolder2() override;
   bool FileExists(const std::wstring& path) override;
   Status ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) override;
   Status OpenUnshared(const std::wstring& path) override;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -171,14 +172,22 @@ FakeProcesses::Started& FakeProcesses::Child(ProcessHandle handle, const std::st
 }
 
 Status FakeProcesses::StartProcess(const wchar_t* application, wchar_t* commandLine,
-                                   std::uint32_t startFlags, const wchar_t* directory,
-                                   OwnedHandle* process, OwnedHandle* thread) {
+                                   std::uint32_t startFlags, const wchar_t* block,
+                                   const wchar_t* directory, OwnedHandle* process,
+                                   OwnedHandle* thread) {
   if (beforeStart) beforeStart();
   events.push_back("start");
   commands.emplace_back(commandLine);
   applications.emplace_back(application == nullptr ? L"" : application);
   flags.push_back(startFlags);
   directories.emplace_back(directory);
+  // A block ends at its first empty string.
+  std::wstring given;
+  for (const wchar_t* at = block; at != nullptr && *at != L'\0'; at += std::wcslen(at) + 1) {
+    given += at;
+    given += L'\0';
+  }
+  environments.push_back(block == nullptr ? L"" : given + L'\0');
   const std::uint64_t startingAt = now;
   now += startMs;
   FakeChild child;

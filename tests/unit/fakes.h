@@ -152,6 +152,14 @@ class FakeProcesses final : public ProcessApi {
   bool wow64 = false;              // a 32-bit process on 64-bit Windows
   std::vector<std::uint32_t> flags;
   std::vector<std::wstring> directories;
+  // The environment block each start was given, NULs and all; "" for the tool's own.
+  std::vector<std::wstring> environments;
+  // The tool's environment and temporary folders (GetTempPathW, GetTempPath2W: "" for a Windows
+  // without it).
+  std::vector<std::wstring> environment = {L"PATH=C:\\Windows\\system32", L"TEMP=C:\\Temp",
+                                           L"TMP=C:\\Temp"};
+  std::wstring tempFolder = L"C:\\Temp\\";
+  std::wstring tempFolder2;
   std::vector<std::uint32_t> waitLimits;         // of job port waits
   std::vector<std::uint32_t> processWaitLimits;  // of process waits
   std::vector<std::uint32_t> sleeps;
@@ -178,7 +186,11 @@ class FakeProcesses final : public ProcessApi {
   std::vector<Launch> Launches() const { return {started_.begin(), started_.end()}; }
 
   Status StartProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t flags,
-                      const wchar_t* directory, OwnedHandle* process, OwnedHandle* thread) override;
+                      const wchar_t* environment, const wchar_t* directory, OwnedHandle* process,
+                      OwnedHandle* thread) override;
+  std::vector<std::wstring> Environment() override { return environment; }
+  std::wstring TempFolder() override { return tempFolder; }
+  std::wstring TempFolder2() override { return tempFolder2; }
   bool FileExists(const std::wstring& path) override;
   Status ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) override;
   Status OpenUnshared(const std::wstring& path) override;

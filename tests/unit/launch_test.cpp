@@ -147,6 +147,15 @@ TEST(RunUninstaller, JobWaitEndsWithTheUninstall) {
       {"a copy that ends 8 s after the entry goes", InJob(0, 10010, 10), 2000, 0, {}, kTen, 10010},
       {"entry still there, job never empties", InJob(0, 1u << 31, 10), -1, kWaitTimeout, {}, kTen,
        kTen},
+      // The job empties with the entry still there: the work was handed to what the job does not
+      // hold (a process that broke away, a service). The entry gets half a minute from then,
+      // looked up every 250 ms; still there, the caller fails the uninstall.
+      {"work handed out of the job, entry gone 10 s later", InJob(0, 100, 100), 10000, 0, {}, kTen,
+       10100},
+      {"work handed out of the job, entry still there", InJob(0, 100, 100), -1, 0, {}, kTen, 30100},
+      {"work handed out of the job, the limit cuts it short", InJob(0, 100, 100), -1, 0, {}, 5000,
+       5000},
+      {"job empties, uninstaller failed: no wait", InJob(3, 100, 100), -1, 3, {}, kTen, 100},
   };
   for (const JobWaitCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -179,6 +188,58 @@ TEST(RunUninstaller, JobWaitEndsWithTheUninstall) {
   processes.countStatus = kErrorAccessDenied;
   processes.children[L"u.exe /S"] = InJob(0, 1500, 10, true);
   EXPECT_EQ(Launch(processes, 2500), kWaitTimeout);
+}
+
+// A process running as SYSTEM has C:\Windows\Temp for its temporary folder, where every user may
+// create files, and an NSIS uninstaller runs a copy of itself from there: where the platform gives
+// SYSTEM a folder of its own (GetTempPath2W), the uninstaller's TMP and TEMP name it, the rest of
+// the environment as the tool's, in order. Anywhere else the uninstaller gets the tool's own.
+TEST(RunUninstaller, SystemsUninstallerGetsItsOwnTemporaryFolder) {
+  using Block = std::vector<std::wstring>;
+  const Block system = {L"=C:=C:\\", L"ComSpec=C:\\Windows\\system32\\cmd.exe", L"TEMP=C:\\Windows\\TEMP",
+                        L"TMP=C:\\Windows\\TEMP", L"windir=C:\\Windows"};
+  struct Case {
+    const char* what;
+    std::wstring temp;
+    std::wstring temp2;  // "": a Windows without GetTempPath2W
+    Block environment;
+    Block given;  // none: the tool's own environment
+  };
+  const std::wstring own = L"C:\\Windows\\SystemTemp";
+  const Case cases[] = {
+      {"SYSTEM", L"C:\\Windows\\TEMP\\", own + L"\\", system,
+       {L"=C:=C:\\", L"ComSpec=C:\\Windows\\system32\\cmd.exe", L"TEMP=" + own, L"TMP=" + own,
+        L"windir=C:\\Windows"}},
+      {"a user", L"C:\\Users\\u\\AppData\\Local\\Temp\\", L"C:\\Users\\u\\AppData\\Local\\Temp\\",
+       system, {}},
+      {"a user, the two in other letter cases", L"C:\\Users\\U\\Temp\\", L"c:\\users\\u\\temp\\",
+       system, {}},
+      {"a Windows without GetTempPath2W", L"C:\\Windows\\TEMP\\", L"", system, {}},
+      {"SYSTEM, names in other letter cases", L"C:\\Windows\\TEMP\\", own + L"\\",
+       {L"Temp=C:\\Windows\\TEMP", L"tmp=C:\\Windows\\TEMP"}, {L"TEMP=" + own, L"TMP=" + own}},
+      {"SYSTEM, neither set: each put in its place", L"C:\\Windows\\TEMP\\", own + L"\\",
+       {L"=C:=C:\\", L"TEMPLATE=x", L"TIME=y", L"windir=C:\\Windows"},
+       {L"=C:=C:\\", L"TEMP=" + own, L"TEMPLATE=x", L"TIME=y", L"TMP=" + own, L"windir=C:\\Windows"}},
+      {"SYSTEM, an empty environment", L"C:\\Windows\\TEMP\\", own + L"\\", {},
+       {L"TEMP=" + own, L"TMP=" + own}},
+      // A drive's root keeps its backslash.
+      {"SYSTEM, the folder a drive's root", L"C:\\Windows\\TEMP\\", L"T:\\", {L"TEMP=C:\\Windows\\TEMP"},
+       {L"TEMP=T:\\", L"TMP=T:\\"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeProcesses processes;
+    processes.tempFolder = c.temp;
+    processes.tempFolder2 = c.temp2;
+    processes.environment = c.environment;
+    ASSERT_EQ(Launch(processes), 0);
+    std::wstring expected;
+    for (const std::wstring& variable : c.given) expected += variable + L'\0';
+    if (!c.given.empty()) expected += L'\0';
+    EXPECT_EQ(processes.environments, std::vector<std::wstring>{expected});
+    // A block of wide characters must say so.
+    EXPECT_EQ(processes.flags[0], c.given.empty() ? 0x0C000004u : 0x0C000404u);
+  }
 }
 
 // Without a job, an uninstaller that exits with 0 is waited for until its entry goes, looked up

@@ -191,13 +191,32 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
        sysnative + L"\\rundll32.exe"},
       {L"notepad.exe", {L"C:\\Windows\\notepad.exe"}, L"C:\\Windows\\notepad.exe"},
       {L"gsu64.exe", {L"C:\\Windows\\system32\\gsu64.exe"}, L"", kErrorFileNotFound},
+      // The 64-bit interpreter is started through Sysnative, but reads its command line as a
+      // 64-bit program, to which that alias names nothing: there, both are under System32.
       {L"C:\\Tools\\u.cmd", {L"C:\\Tools\\u.cmd"}, sysnative + L"\\cmd.exe", kSuccess,
-       L"\"" + sysnative + L"\\cmd.exe\" /c \"\"C:\\Tools\\u.cmd\" /S\""},
+       L"\"C:\\Windows\\System32\\cmd.exe\" /c \"\"C:\\Tools\\u.cmd\" /S\""},
+      {L"C:\\Windows\\System32\\gsu.bat", {sysnative + L"\\gsu.bat"}, sysnative + L"\\cmd.exe",
+       kSuccess, L"\"C:\\Windows\\System32\\cmd.exe\" /c \"\"C:\\Windows\\System32\\gsu.bat\" /S\""},
+      {L"gsu.bat /x", {sysnative + L"\\gsu.bat"}, sysnative + L"\\cmd.exe", kSuccess,
+       L"\"C:\\Windows\\System32\\cmd.exe\" /c \"\"C:\\Windows\\System32\\gsu.bat\" /x /S\""},
+      // A path through Sysnative in the value itself means nothing to it either.
+      {L"\"C:\\Windows\\Sysnative\\sub\\gsu.cmd\"", {}, sysnative + L"\\cmd.exe", kSuccess,
+       L"\"C:\\Windows\\System32\\cmd.exe\" /c \"\"C:\\Windows\\System32\\sub\\gsu.cmd\" /S\""},
+      // Sysnative must begin the path, as a whole folder name.
+      {L"C:\\Tools\\Windows\\Sysnative\\u.cmd", {L"C:\\Tools\\Windows\\Sysnative\\u.cmd"},
+       sysnative + L"\\cmd.exe", kSuccess,
+       L"\"C:\\Windows\\System32\\cmd.exe\" /c \"\"C:\\Tools\\Windows\\Sysnative\\u.cmd\" /S\""},
+      {L"\"C:\\Windows\\Sysnativex\\u.cmd\"", {}, sysnative + L"\\cmd.exe", kSuccess,
+       L"\"C:\\Windows\\System32\\cmd.exe\" /c \"\"C:\\Windows\\Sysnativex\\u.cmd\" /S\""},
   });
   ExpectPrograms({"32-bit product on 64-bit Windows, 32-bit view", RegistryView::View32, true,
                   L"C:\\Windows\\SysWOW64"}, {
       {L"C:\\Windows\\System32\\gsu32.exe /x", {}, L"C:\\Windows\\System32\\gsu32.exe"},
       {L"gsu32.exe", {L"C:\\Windows\\system32\\gsu32.exe"}, L"C:\\Windows\\system32\\gsu32.exe"},
+      // The 32-bit interpreter sees Sysnative as the tool does.
+      {L"C:\\Windows\\Sysnative\\gsu.bat", {L"C:\\Windows\\Sysnative\\gsu.bat"},
+       L"C:\\Windows\\system32\\cmd.exe", kSuccess,
+       L"\"C:\\Windows\\system32\\cmd.exe\" /c \"\"C:\\Windows\\Sysnative\\gsu.bat\" /S\""},
   });
   // A 64-bit process: a 32-bit entry's programs are in the 32-bit system folder.
   ExpectPrograms({"x86-64 build, 32-bit view", RegistryView::View32, false, L"C:\\Windows\\SysWOW64"}, {

@@ -221,8 +221,12 @@ TEST_F(RemoveInViewTest, ExitZeroWithTheEntryStillThereIsAFailure) {
       registry.View(view).entries.back().openStatus = kErrorAccessDenied;
     };
   }
+  const std::uint64_t start = processes.now;
   EXPECT_EQ(Remove(RegistryView::View64), kErrorAccessDenied);
   EXPECT_EQ(Remove(RegistryView::View32), kErrorAccessDenied);
+  // Each aborted one's entry was given time to go (the half minute, cut to the pass's limit of
+  // 5 s); a locked one's cannot be looked up, and was given none.
+  EXPECT_EQ(processes.now - start, 2 * 5000u);
   EXPECT_EQ(console.text,
             "GPL Ghostscript aborted is failed to uninstall\n"
             "GPL Ghostscript removed is uninstalled\n"

@@ -1,6 +1,7 @@
 // A stand-in uninstaller for the tests. It understands, in any order:
 //   --record FILE      append "cmd=<its command line>", "cwd=<its working directory>",
-//                      "pid=<its process id>" and "exe=<its own path>" to FILE (UTF-8)
+//                      "pid=<its process id>", "exe=<its own path>", "temp=<its TEMP>" and
+//                      "tmp=<its TMP>" to FILE (UTF-8)
 //   --lock FILE        hold FILE open while it runs; if another holder exists, record "overlap"
 //   --load DLL         load DLL, as a program that renders through Ghostscript loads its DLL,
 //                      and keep it loaded while it runs; record "loaded=<0 or the error>"
@@ -21,6 +22,8 @@
 //   --breakaway        start that copy outside any job it is in (CREATE_BREAKAWAY_FROM_JOB)
 //   --hand-over        leave the --delete-key to that copy, as an NSIS uninstaller leaves its
 //                      work to a copy of itself: the copy deletes the entry, then sleeps MS
+//   --late             with --hand-over, the copy sleeps MS first and deletes the entry after
+//   --pause MS         sleep MS at once, before the arguments after it
 // When it records, it also appends "exit=<its process id>" just before it exits.
 // Anything else (such as the silent switch "/S") is ignored.
 #include <windows.h>
@@ -69,6 +72,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring spawnMs;
   bool breakaway = false;
   bool handOver = false;
+  bool late = false;
   std::wstring handedOverKey;  // the --delete-key arguments for the copy
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
@@ -79,8 +83,13 @@ int wmain(int argc, wchar_t** argv) {
       GetCurrentDirectoryW(MAX_PATH, cwd);
       wchar_t exe[MAX_PATH] = {};
       GetModuleFileNameW(nullptr, exe, MAX_PATH);
+      wchar_t temp[MAX_PATH] = {};
+      GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
+      wchar_t tmp[MAX_PATH] = {};
+      GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
       Append(record, "cmd=" + Utf8(GetCommandLineW()) + "\ncwd=" + Utf8(cwd) + "\npid=" +
-                         std::to_string(GetCurrentProcessId()) + "\nexe=" + Utf8(exe) + "\n");
+                         std::to_string(GetCurrentProcessId()) + "\nexe=" + Utf8(exe) + "\ntemp=" +
+                         Utf8(temp) + "\ntmp=" + Utf8(tmp) + "\n");
     } else if (arg == L"--lock" && hasValue) {
       lock = CreateFileW(argv[++i], GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_FLAG_DELETE_ON_CLOSE, nullptr);
@@ -97,6 +106,10 @@ int wmain(int argc, wchar_t** argv) {
       DeleteFileW(argv[++i]);
     } else if (arg == L"--hand-over") {
       handOver = true;
+    } else if (arg == L"--late") {
+      late = true;
+    } else if (arg == L"--pause" && hasValue) {
+      Sleep(std::wcstoul(argv[++i], nullptr, 0));
     } else if (arg == L"--lock-key" && i + 2 < argc) {
       const Entry entry = EntryOf(argv[i + 1], argv[i + 2]);
       i += 2;
@@ -142,8 +155,11 @@ int wmain(int argc, wchar_t** argv) {
   if (!spawnMs.empty()) {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = std::wstring(L"\"") + self + L"\" --record \"" + record + L"\" --sleep " + spawnMs;
-    if (handOver) command += handedOverKey;
+    std::wstring command = std::wstring(L"\"") + self + L"\" --record \"" + record + L"\"";
+    if (handOver && late)
+      command += L" --pause " + spawnMs + handedOverKey;
+    else
+      command += L" --sleep " + spawnMs + (handOver ? handedOverKey : L"");
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};

@@ -354,6 +354,35 @@ TEST_F(HostileTest, ProgramsOfEachViewComeFromItsOwnSystemFolder) {
   }
 }
 
+// The 32-bit product runs a 64-bit entry's batch file in the 64-bit command interpreter, which it
+// starts through Sysnative. That interpreter reads its command line as a 64-bit program, to which
+// Sysnative names nothing: there, the batch file under System32 is named by System32. Named by
+// its path or by a bare name, it runs, with " /S".
+TEST_F(HostileTest, SixtyFourBitBatchFileUnderSystem32Runs) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "the x86-64 build sees the 64-bit System32 as its own";
+  BOOL wow64 = FALSE;
+  ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64) && wow64) << "needs a 64-bit prefix";
+  wchar_t buffer[MAX_PATH] = {};
+  GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+  const std::wstring windows = buffer;
+  const std::wstring fixture = BuildDir() + L"\\fixture_uninstaller.exe";
+  PlantedPrograms planted;
+  planted.File(windows + L"\\Sysnative\\gsu.bat", "@" + Narrow(Quoted(fixture)) + " %*\r\n");
+  const std::wstring name = L"GPL Ghostscript 10.01.1";
+  const std::wstring removes = L" --record " + Quoted(record_) + L" --delete-key 64 " + Quoted(name);
+  for (const std::wstring& value : {windows + L"\\System32\\gsu.bat" + removes, L"gsu.bat" + removes}) {
+    SCOPED_TRACE(Narrow(value));
+    UninstallEntries entries;
+    DeleteFileW(record_.c_str());
+    entries.Add(k64, name, value);
+    const ProcessResult result = RunTool(L"remove");
+    EXPECT_EQ(result.output, Narrow(name) + " is detected\r\n" + Narrow(name) + " is uninstalled\r\n");
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(RecordedLines(record_, "cmd="),
+              std::vector<std::string>{Narrow(Quoted(fixture) + removes) + " /S"});
+  }
+}
+
 // A hanging uninstaller, with the limit cut to 1.5 s: 258, left running, and the next entry is
 // still removed. The tool's own code against the real registry and processes.
 TEST_F(HostileTest, HangingUninstallerIsLeftRunningAndTheNextOneRuns) {

@@ -53,7 +53,9 @@ TEST(RealLaunch, ProgramThatDoesNotExistGivesTheStartError) {
   EXPECT_EQ(Launch(missingFolder), expected);
 }
 
-// The command line reaches the child exactly as built, and it runs in C:\.
+// The command line reaches the child exactly as built, and it runs in C:\. Its environment is the
+// tool's: for any user but SYSTEM (and anywhere GetTempPath2W is missing, as in Wine 8) that holds
+// TMP and TEMP too.
 TEST(RealLaunch, ChildGetsTheCommandLineAsIsAndRunsInDriveC) {
   const std::wstring record = ScratchFile(L"record");
   const std::wstring value =
@@ -61,6 +63,13 @@ TEST(RealLaunch, ChildGetsTheCommandLineAsIsAndRunsInDriveC) {
   ASSERT_EQ(Launch(value), 0);
   EXPECT_EQ(RecordedLines(record, "cmd="), std::vector<std::string>{Narrow(value) + " /S"});
   EXPECT_EQ(RecordedLines(record, "cwd="), std::vector<std::string>{"C:\\"});
+  for (const wchar_t* variable : {L"TEMP", L"TMP"}) {
+    wchar_t own[MAX_PATH] = {};
+    ASSERT_NE(GetEnvironmentVariableW(variable, own, MAX_PATH), 0u);
+    std::string tag = Narrow(variable) + "=";
+    for (char& c : tag) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(RecordedLines(record, tag), std::vector<std::string>{Narrow(own)});
+  }
   DeleteFileW(record.c_str());
 }
 

@@ -159,6 +159,37 @@ TEST_F(ToolTest, TheWaitEndsWithTheUninstall) {
   }
 }
 
+// An uninstaller may hand its work to what its job does not hold (a process that breaks away, a
+// service, a scheduled task) and exit with 0 at once, its job empty and its entry still there: the
+// entry is given the half minute that what is left running gets, so that the uninstall is reported
+// as it is, and the next uninstaller starts only after it.
+TEST_F(ToolTest, WorkHandedOutOfTheJobIsWaitedFor) {
+  const std::wstring first = L"GPL Ghostscript 10.01.1";
+  const std::wstring second = L"GPL Ghostscript 10.02.0";
+  // Its copy breaks away from the job, and deletes the entry 4 s later.
+  entries_.Add(k64, first, FixtureCommand(L"--record " + Quoted(record_) +
+                                          L" --hand-over --late --breakaway --delete-key 64 " +
+                                          Quoted(first) + L" --spawn 4000"));
+  entries_.Add(k64, second, Uninstaller(k64, second));
+  bool firstGoneAtItsLine = false;
+  const DWORD started = GetTickCount();
+  const ProcessResult result = RunToolStreaming(L"remove", [&](const std::string& line) {
+    if (line != Narrow(first) + " is uninstalled") return;
+    firstGoneAtItsLine = !UninstallEntries::Exists(k64, first);
+  });
+  const DWORD elapsed = GetTickCount() - started;
+  std::printf("work handed out of the job: %lu ms\n", static_cast<unsigned long>(elapsed));
+  EXPECT_EQ(result.output, Narrow(first) + " is detected\r\n" + Narrow(second) + " is detected\r\n" +
+                               Narrow(first) + " is uninstalled\r\n" + Narrow(second) +
+                               " is uninstalled\r\n");
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(RecordedLines(record_, "spawn="), std::vector<std::string>{"0"});  // it broke away
+  EXPECT_TRUE(firstGoneAtItsLine);
+  EXPECT_GE(elapsed, 4000u);
+  EXPECT_LT(elapsed, 29000u);
+  EXPECT_EQ(Commands().size(), 3u);
+}
+
 // Ghostscript 9.04 and earlier are removed by their own uninstaller, which is silent only with
 // "-q" after the path of its log and otherwise waits for a click that never comes: a stand-in that
 // reads its command line as that uninstaller does. Each form is removed in seconds, files, log and

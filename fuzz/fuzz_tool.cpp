@@ -6,8 +6,9 @@
 // with the tool's code); each line is one of the
 // tool's messages naming a subkey the registry held; detection lines come in enumeration order,
 // the 64-bit view first, before any removal line; 0 means no failure and -1 nothing found; no
-// uninstaller starts while a program of its installation is in use, and no "is uninstalled" line
-// is written while one of them is left.
+// uninstaller starts while a program of its installation is in use (or refused its test, and
+// could not be told free), and no "is uninstalled" line is written while one of them is left;
+// where both views are one registry, no installation gets two removal lines.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <gtest/gtest.h>
 
@@ -207,7 +208,17 @@ ExpectedStart Expect(const std::wstring& recorded, RegistryView view, const Fake
   if (lowered.size() >= 4 && (lowered.substr(lowered.size() - 4) == L".bat" ||
                               lowered.substr(lowered.size() - 4) == L".cmd")) {
     if (system.empty()) return {kErrorFileNotFound, L"", L"", L""};
-    start.commandLine = L"\"" + system + L"\\cmd.exe\" /c \"\"" + start.program + L"\"" + rest + L" /S\"";
+    // The 64-bit interpreter, started through Sysnative, reads its command line as a 64-bit
+    // program, to which Sysnative is System32.
+    const std::wstring sysnative = fake.windowsFolder + L"\\Sysnative\\";
+    const auto native = [&](const std::wstring& path) {
+      if (!fake.wow64 || view != RegistryView::View64 || fake.windowsFolder.empty() ||
+          Lowered(path).rfind(Lowered(sysnative), 0) != 0)
+        return path;
+      return fake.windowsFolder + L"\\System32\\" + path.substr(sysnative.size());
+    };
+    start.commandLine = L"\"" + native(system + L"\\cmd.exe") + L"\" /c \"\"" + native(start.program) +
+                        L"\"" + rest + L" /S\"";
     start.program = system + L"\\cmd.exe";
   }
   // Ghostscript's old uninstaller with its log alone after it: quoted program part, then " -q";
@@ -253,7 +264,15 @@ std::set<std::wstring> MakePrograms(FuzzedDataProvider& in, World& world, const 
     if (name != L"readme.txt") programs.insert(path);
     switch (in.ConsumeIntegralInRange(0, 5)) {
       case 0: processes.openFailures[path] = {kErrorSharingViolation, 5000 + Duration(in)}; break;
-      case 1: processes.openFailures[path] = {kErrorAccessDenied}; break;
+      case 1:
+        // Read-only, or denied: the Restart Manager or a module list may see it used.
+        processes.openFailures[path] = {in.ConsumeBool() ? kErrorAccessDenied : 33};
+        switch (in.ConsumeIntegralInRange(0, 2)) {
+          case 0: processes.usedUntil[path] = 5000 + Duration(in); break;
+          case 1: processes.loadedUntil[path] = 5000 + Duration(in); break;
+          default: break;
+        }
+        break;
       default: break;
     }
   }
@@ -392,10 +411,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (in.ConsumeBool()) world.processes.systemWow64Folder = L"C:\\Windows\\SysWOW64";
   if (in.ConsumeIntegralInRange(0, 7) == 0) world.processes.windowsFolder.clear();
   world.processes.countStatus = MaybeFailure(in);
+  world.processes.fileUsersStatus = in.ConsumeIntegralInRange(0, 3) == 0 ? 29 : kSuccess;
+  world.processes.moduleLoadersStatus = in.ConsumeIntegralInRange(0, 3) == 0 ? 5 : kSuccess;
+  // 32-bit Windows: both views are the one registry, and there is neither WOW64 nor its folder.
+  world.registry.viewsAreOne = in.ConsumeIntegralInRange(0, 7) == 0;
+  if (world.registry.viewsAreOne) {
+    world.processes.wow64 = false;
+    world.processes.systemWow64Folder.clear();
+  }
   MakeView(in, world, RegistryView::View64);
   MakeView(in, world, RegistryView::View32);
-  const FakeView before64 = world.registry.view64;
-  const FakeView before32 = world.registry.view32;
+  const FakeView before64 = world.registry.View(RegistryView::View64);
+  const FakeView before32 = world.registry.View(RegistryView::View32);
 
   FakeConsole console;
   UninstallersRemoveTheirEntries(world.processes, world.registry);
@@ -408,14 +435,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     opensAtStart.push_back(world.registry.opens.size());
     removeEntries(command, child);
   };
-  // The programs in use as each start is asked for.
+  // The programs in use as each start is asked for, or that refused their test and that nothing
+  // could tell free: the Restart Manager failing, or it or a module list seeing them used.
   std::vector<std::set<std::wstring>> inUseAtStart;
   world.processes.beforeStart = [&] {
+    FakeProcesses& processes = world.processes;
+    const auto before = [&](const std::map<std::wstring, std::uint64_t>& until, const std::wstring& path) {
+      const auto found = until.find(path);
+      return found != until.end() && processes.now < found->second;
+    };
     std::set<std::wstring> inUse;
-    for (const auto& [path, failure] : world.processes.openFailures)
-      if (failure.status == kErrorSharingViolation && world.processes.now < failure.untilMs &&
-          world.processes.FileExists(path))
-        inUse.insert(path);
+    for (const auto& [path, failure] : processes.openFailures) {
+      if (!processes.FileExists(path) || processes.now >= failure.untilMs) continue;
+      const bool refusedUntold =
+          failure.status != kErrorSharingViolation &&
+          (processes.fileUsersStatus != kSuccess || before(processes.usedUntil, path) ||
+           (processes.moduleLoadersStatus == kSuccess && before(processes.loadedUntil, path)));
+      if (failure.status == kErrorSharingViolation || refusedUntold) inUse.insert(path);
+    }
     inUseAtStart.push_back(inUse);
   };
   const std::uint32_t limitMs = in.ConsumeBool() ? kShortLimitMs : kLongLimitMs;
@@ -457,6 +494,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   bool failureLine = false;
   int lastView = 0;
+  std::map<std::string, int> removalLines;  // by the name as written, without the view's prefix
   for (std::size_t at = detection.size(); at < out.size();) {
     const std::size_t end = out.find('\n', at);
     Check(end != std::string::npos, "every removal line ends with a line end");
@@ -467,6 +505,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(view >= 0, "a removal line names an entry of its view");
     Check(view >= lastView, "64-bit removal lines before 32-bit ones");
     lastView = view;
+    const std::string named = line.substr(view == 1 ? 6 : 0);
+    ++removalLines[named.substr(0, named.rfind(" is "))];
     failureLine = failureLine || line.find(" is failed to ") != std::string::npos;
     // Entries are only ever deleted here: one reported uninstalled is gone when the run ends
     // (where the line names one entry alone: two names can be written alike).
@@ -487,6 +527,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
+  // Where both views are one registry, an installation is handled once a run: one removal line at
+  // most (for a name that no other entry's name is written as).
+  if (world.registry.viewsAreOne) {
+    for (const FakeEntry& entry : before64.entries) {
+      const std::string name = Written(RegistryView::View64, entry.name);
+      const auto alike = std::count_if(before64.entries.begin(), before64.entries.end(),
+                                       [&](const FakeEntry& other) { return Written(RegistryView::View64, other.name) == name; });
+      if (alike == 1) Check(removalLines[name] <= 1, "one registry: an installation handled twice");
+    }
+  }
+
   // Each start is what a recorded value of one of the views names: its program, and the value
   // followed by " /S" (a batch file's through the command interpreter). A value that names no
   // single program starts nothing.
@@ -503,7 +554,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(named, "each start is the program and command line that a recorded value names");
     for (const std::wstring& program :
          world.startPrograms[{world.processes.applications[i], world.processes.commands[i]}])
-      Check(inUseAtStart[i].count(program) == 0, "an uninstaller started while a program of its installation is in use");
+      Check(inUseAtStart[i].count(program) == 0,
+            "an uninstaller started while a program of its installation is in use, or could not be told free");
   }
   if (detectOnly) Check(world.processes.commands.empty(), "detect mode runs nothing");
 

@@ -50,10 +50,10 @@ bool PollUntil(ProcessApi& processes, std::uint32_t limitMs, Settled settled) {
 // (a module list shows no file held open, nor the processes it may not read). Returns 0 when none
 // is in use, kErrorSharingViolation when one is, and `refusal` when that cannot be told.
 Status TestRefused(ProcessApi& processes, const std::vector<std::wstring>& refused, Status refusal) {
-  std::uint32_t users = 0;
+  std::uint32_t users;  // written by a count that succeeds
   const Status asked = processes.CountFileUsers(refused, &users);
   if (asked == kSuccess && users != 0) return kErrorSharingViolation;
-  std::uint32_t loaders = 0;
+  std::uint32_t loaders;  // written by a count that succeeds
   if (processes.CountModuleLoaders(refused, &loaders) == kSuccess && loaders != 0)
     return kErrorSharingViolation;
   return asked == kSuccess ? kSuccess : refusal;

@@ -1,6 +1,7 @@
 #include "removal/launch.h"
 
 #include <algorithm>
+#include <cwctype>
 #include <vector>
 
 #include "discovery/entry_scan.h"
@@ -134,58 +135,43 @@ void WaitForEntryToGo(ProcessApi& processes, const UninstallEntry& entry, std::u
   }));
 }
 
-// Whether `a` and `b` are the same text, in any ASCII letter case: environment variables' names,
-// folders as the platform gives them.
-bool SameName(std::wstring_view a, std::wstring_view b) {
-  const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](wchar_t x, wchar_t y) { return lower(x) == lower(y); });
-}
-
-// The name of a "NAME=value" variable. A name may begin with "=" (the platform's "=C:" keeps the
-// current folder of drive C:), which is no end of it.
-std::wstring_view VariableName(std::wstring_view variable) {
-  return variable.substr(0, variable.find(L'=', 1));
-}
-
-// Whether variable `a` comes before `b` in an environment block: by name, in any letter case.
-bool NameBefore(std::wstring_view a, std::wstring_view b) {
-  const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? c - (L'a' - L'A') : c; };
-  const std::wstring_view x = VariableName(a);
-  const std::wstring_view y = VariableName(b);
-  return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
-                                      [&](wchar_t p, wchar_t q) { return upper(p) < upper(q); });
+// What an environment block is sorted by: a "NAME=value" variable's name, in capitals. The
+// platform's "=C:=C:\" (drive C:'s current folder) gives "", which sorts first, as it does.
+std::wstring SortKey(std::wstring_view variable) {
+  std::wstring key(variable.substr(0, variable.find(L'=')));
+  std::transform(key.begin(), key.end(), key.begin(),
+                 [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
+  return key;
 }
 
 // The environment block an uninstaller gets, or "" for the tool's own. An NSIS uninstaller copies
 // itself to its temporary folder and runs the copy; for a process running as SYSTEM that folder
 // is C:\Windows\Temp, where any user may create files and folders. Where the platform gives
 // SYSTEM a folder of its own (GetTempPath2W: C:\Windows\SystemTemp, which other users cannot
-// reach), TMP and TEMP name that folder; elsewhere, for any other user, and on a Windows without
-// the function, the environment is the tool's, unchanged. The block stays sorted by name, as the
-// platform asks.
+// reach), TMP and TEMP name that folder; for any other user GetTempPath2W gives what
+// GetTempPathW gives, and there, as on a Windows without the function, the environment is the
+// tool's, unchanged. The block stays sorted by name, as the platform asks.
 std::wstring UninstallerEnvironment(ProcessApi& processes) {
   std::wstring folder = processes.TempFolder2();
-  if (folder.empty() || SameName(folder, processes.TempFolder())) return L"";
-  // "C:\Windows\SystemTemp\" as TEMP is written, without its last backslash, but for a drive's root.
-  if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  if (folder.empty() || folder == processes.TempFolder()) return L"";
+  // Written as TEMP is, without its last backslash, but for a drive's root, "X:\".
+  if (folder.back() == L'\\' && folder.size() != 3) folder.pop_back();
   std::vector<std::wstring> variables = processes.Environment();
-  for (const wchar_t* name : {L"TEMP", L"TMP"}) {
-    const std::wstring variable = std::wstring(name) + L"=" + folder;
-    const auto at = std::find_if(variables.begin(), variables.end(), [&](const std::wstring& v) {
-      return !NameBefore(v, variable);
-    });
-    if (at != variables.end() && SameName(VariableName(*at), name))
+  for (const std::wstring name : {L"TEMP", L"TMP"}) {
+    const auto at = std::find_if(variables.begin(), variables.end(),
+                                 [&](const std::wstring& variable) { return SortKey(variable) >= name; });
+    const std::wstring variable = name + L"=" + folder;
+    if (at != variables.end() && SortKey(*at) == name)
       *at = variable;
     else
       variables.insert(at, variable);
   }
+  // Each variable ends in a NUL; the string's own terminator ends the block.
   std::wstring block;
   for (const std::wstring& variable : variables) {
     block += variable;
     block += L'\0';
   }
-  block += L'\0';
   return block;
 }
 
@@ -255,7 +241,7 @@ Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
   // the limit. In a job that is empty with the entry still there, to what a job does not hold (a
   // service, a scheduled task, a process that broke away): its entry gets the half minute that
   // leftovers get, from the job's emptying, within the limit.
-  if (exitCode == 0 && (!inJob || doneAt == 0)) {
+  if (exitCode == 0 && doneAt == 0) {  // only a job wait that saw the entry gone set doneAt
     std::uint32_t entryFor = Remaining(processes, startedAt, waitMs);
     if (inJob) entryFor = std::min(entryFor, kLeftoverWaitMs);
     WaitForEntryToGo(processes, entry, entryFor);

@@ -129,7 +129,8 @@ std::wstring WinProcesses::TempFolder() {
 }
 
 std::wstring WinProcesses::TempFolder2() {
-  // Windows 11, Windows Server 2022 and Windows 10 since its 2021 updates have it.
+  // Windows 11 and Windows Server 2022 have it, and Windows 10 and Server 2016 with the updates of
+  // March 2025 or later.
   const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (kernel == nullptr) return L"";
   using GetTempPath2 = DWORD(WINAPI*)(DWORD, LPWSTR);

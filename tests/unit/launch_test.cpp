@@ -212,8 +212,9 @@ TEST(RunUninstaller, SystemsUninstallerGetsItsOwnTemporaryFolder) {
         L"windir=C:\\Windows"}},
       {"a user", L"C:\\Users\\u\\AppData\\Local\\Temp\\", L"C:\\Users\\u\\AppData\\Local\\Temp\\",
        system, {}},
-      {"a user, the two in other letter cases", L"C:\\Users\\U\\Temp\\", L"c:\\users\\u\\temp\\",
-       system, {}},
+      // Sorted by names in capitals: "Tea" before "TEMP", "T_" after "TMP" ("_" follows the capitals).
+      {"SYSTEM, names sorted in capitals", L"C:\\Windows\\TEMP\\", own + L"\\",
+       {L"Tea=1", L"TMP=C:\\Windows\\TEMP", L"T_=2"}, {L"Tea=1", L"TEMP=" + own, L"TMP=" + own, L"T_=2"}},
       {"a Windows without GetTempPath2W", L"C:\\Windows\\TEMP\\", L"", system, {}},
       {"SYSTEM, names in other letter cases", L"C:\\Windows\\TEMP\\", own + L"\\",
        {L"Temp=C:\\Windows\\TEMP", L"tmp=C:\\Windows\\TEMP"}, {L"TEMP=" + own, L"TMP=" + own}},

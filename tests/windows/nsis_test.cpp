@@ -172,6 +172,29 @@ DWORD UnsharedOpenError(const std::wstring& path) {
   return ERROR_SUCCESS;
 }
 
+// With `renderer` holding the sample Bin installation's DLL: removal starts nothing, 32, and the
+// installation stays whole, entry and files. Once the renderer has ended, a later run removes it.
+void ExpectKeptWholeForALaterRun(const std::wstring& folder, RunningProgram& renderer) {
+  const ProcessResult inUse = RunTool(L"remove");
+  EXPECT_EQ(inUse.output,
+            "GPL Ghostscript Sample Bin is detected\r\n"
+            "GPL Ghostscript Sample Bin is failed to uninstall\r\n");
+  EXPECT_EQ(inUse.exitCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(ReadFile(kLog), "");  // the uninstaller never ran
+  EXPECT_TRUE(UninstallEntries::Exists(RegistryView::View64, kBin));
+  EXPECT_NE(GetFileAttributesW((folder + L"\\bin\\gsdll.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesW((folder + L"\\uninstgs.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  renderer.End();
+  const ProcessResult later = RunTool(L"remove");
+  EXPECT_EQ(later.output,
+            "GPL Ghostscript Sample Bin is detected\r\n"
+            "GPL Ghostscript Sample Bin is uninstalled\r\n");
+  EXPECT_EQ(later.exitCode, 0u);
+  EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, kBin));
+  EXPECT_FALSE(FolderExists(folder));
+}
+
 // While a running program has loaded the installation's DLL, its uninstaller could not delete it
 // (and would go on without a word, deleting the entry): nothing is started, and the installation
 // stays whole, entry and files. Once that program has ended, a later run removes it.
@@ -185,25 +208,7 @@ TEST_F(NsisTest, InstallationInUseIsKeptWholeForALaterRun) {
   while (UnsharedOpenError(dll) != ERROR_SHARING_VIOLATION && GetTickCount64() - startedAt < 20000)
     Sleep(50);
   ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-
-  const ProcessResult inUse = RunTool(L"remove");
-  EXPECT_EQ(inUse.output,
-            "GPL Ghostscript Sample Bin is detected\r\n"
-            "GPL Ghostscript Sample Bin is failed to uninstall\r\n");
-  EXPECT_EQ(inUse.exitCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(ReadFile(kLog), "");  // the uninstaller never ran
-  EXPECT_TRUE(UninstallEntries::Exists(RegistryView::View64, kBin));
-  EXPECT_EQ(GetFileAttributesW(dll.c_str()) != INVALID_FILE_ATTRIBUTES, true);
-  EXPECT_EQ(GetFileAttributesW((folder + L"\\uninstgs.exe").c_str()) != INVALID_FILE_ATTRIBUTES, true);
-
-  renderer.End();
-  const ProcessResult later = RunTool(L"remove");
-  EXPECT_EQ(later.output,
-            "GPL Ghostscript Sample Bin is detected\r\n"
-            "GPL Ghostscript Sample Bin is uninstalled\r\n");
-  EXPECT_EQ(later.exitCode, 0u);
-  EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, kBin));
-  EXPECT_FALSE(FolderExists(folder));
+  ExpectKeptWholeForALaterRun(folder, renderer);
 }
 
 // A read-only DLL refuses the open for writing (access denied) before any sharing check, so that
@@ -224,26 +229,8 @@ TEST_F(NsisTest, ReadOnlyInstallationInUseIsKeptWholeForALaterRun) {
   while (RecordedLines(record, "loaded=").empty() && GetTickCount64() - startedAt < 20000) Sleep(50);
   ASSERT_EQ(RecordedLines(record, "loaded="), std::vector<std::string>{"0"});
   ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-
-  const ProcessResult inUse = RunTool(L"remove");
-  EXPECT_EQ(inUse.output,
-            "GPL Ghostscript Sample Bin is detected\r\n"
-            "GPL Ghostscript Sample Bin is failed to uninstall\r\n");
-  EXPECT_EQ(inUse.exitCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(ReadFile(kLog), "");  // the uninstaller never ran
-  EXPECT_TRUE(UninstallEntries::Exists(RegistryView::View64, kBin));
-  EXPECT_NE(GetFileAttributesW(dll.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_NE(GetFileAttributesW((folder + L"\\uninstgs.exe").c_str()), INVALID_FILE_ATTRIBUTES);
-
-  renderer.End();
+  ExpectKeptWholeForALaterRun(folder, renderer);
   DeleteFileW(record.c_str());
-  const ProcessResult later = RunTool(L"remove");
-  EXPECT_EQ(later.output,
-            "GPL Ghostscript Sample Bin is detected\r\n"
-            "GPL Ghostscript Sample Bin is uninstalled\r\n");
-  EXPECT_EQ(later.exitCode, 0u);
-  EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, kBin));
-  EXPECT_FALSE(FolderExists(folder));
 }
 
 }  // namespace

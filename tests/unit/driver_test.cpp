@@ -222,6 +222,20 @@ TEST(RunTool, EachInstallationIsHandledOnceARun) {
                                           });
     EXPECT_EQ(entryOpens == 0, c.viewsAreOne);
   }
+
+  // An installation recorded after the first pass's scan (while its uninstaller ran) is the
+  // second pass's to remove, after one it passes over.
+  ToolRun late;
+  late.registry.viewsAreOne = true;
+  late.registry.view64.entries = {kept};
+  late.processes.children[L"a.exe /S"] = fails;
+  late.processes.children[L"a.exe /S"].onStart = [&late] {
+    late.registry.view64.entries.push_back(Entry(L"GPL Ghostscript B", L"b.exe"));
+  };
+  EXPECT_EQ(late.Go({}), 3);
+  EXPECT_EQ(late.console.text, detected + "GPL Ghostscript A is failed to uninstall\n"
+                                          "32bit GPL Ghostscript B is uninstalled\n");
+  EXPECT_EQ(late.processes.commands, (std::vector<std::wstring>{L"a.exe /S", L"b.exe /S"}));
 }
 
 // A view whose key opened takes a removal pass even with nothing detected in it, and that pass

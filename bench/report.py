@@ -87,11 +87,13 @@ lines += [
     f" | {remove['tool'] / remove['launcher']:.2f} |",
     "",
     "What the tool adds per uninstaller is the wait for the whole uninstall: it places each"
-    " uninstaller in a job and waits until the job is empty, which Wine has been seen to report"
-    " 10 to 20 ms after the process ended (a build of the tool that waits for the process alone"
-    " ran as fast as the launcher), and the test of the installation's programs: one listing of"
-    " its `bin` folder and an open of each program before the start, a look for each after the"
-    " uninstall. Beside a real uninstaller, which takes seconds, that is nothing.",
+    " uninstaller in a job and waits until the job is empty. The uninstallers here are console"
+    " programs, and Wine starts a console host (`conhost.exe`) for each, in its job, which has"
+    " been seen to end 10 to 40 ms after the uninstaller (a build of the tool that waits for the"
+    " process alone ran as fast as the launcher); an NSIS uninstaller, a windowed program, has"
+    " none. Then the test of the installation's programs: one listing of its `bin` folder and an"
+    " open of each program before the start, a look for each after the uninstall. Beside a real"
+    " uninstaller, which takes seconds, that is nothing.",
     "",
     "## The executable",
     "",

@@ -3,6 +3,8 @@
 // before.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "harness.h"
 #include "removal/win_processes.h"
 
@@ -175,7 +177,9 @@ DWORD UnsharedOpenError(const std::wstring& path) {
 // With `renderer` holding the sample Bin installation's DLL: removal starts nothing, 32, and the
 // installation stays whole, entry and files. Once the renderer has ended, a later run removes it.
 void ExpectKeptWholeForALaterRun(const std::wstring& folder, RunningProgram& renderer) {
+  const ULONGLONG startedAt = GetTickCount64();
   const ProcessResult inUse = RunTool(L"remove");
+  std::printf("in use: %llu ms\n", static_cast<unsigned long long>(GetTickCount64() - startedAt));
   EXPECT_EQ(inUse.output,
             "GPL Ghostscript Sample Bin is detected\r\n"
             "GPL Ghostscript Sample Bin is failed to uninstall\r\n");

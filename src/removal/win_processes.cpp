@@ -19,6 +19,14 @@ std::wstring Folder(UINT(WINAPI* get)(LPWSTR, UINT)) {
   return folder;
 }
 
+// A temporary folder as GetTempPathW and GetTempPath2W give it, with its trailing backslash, or ""
+// when the call fails.
+std::wstring TempPath(decltype(&GetTempPathW) get) {
+  wchar_t path[MAX_PATH + 1];
+  const DWORD length = get(MAX_PATH + 1, path);
+  return length == 0 || length > MAX_PATH ? L"" : std::wstring(path, length);
+}
+
 // Owns a FindFirstFileW search, closed with FindClose.
 class OwnedSearch {
  public:
@@ -122,23 +130,15 @@ std::vector<std::wstring> WinProcesses::Environment() {
   return variables;
 }
 
-std::wstring WinProcesses::TempFolder() {
-  wchar_t path[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, path);
-  return length == 0 || length > MAX_PATH ? L"" : std::wstring(path, length);
-}
+std::wstring WinProcesses::TempFolder() { return TempPath(GetTempPathW); }
 
 std::wstring WinProcesses::TempFolder2() {
   // Windows 11 and Windows Server 2022 have it, and Windows 10 and Server 2016 with the updates of
   // March 2025 or later.
   const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (kernel == nullptr) return L"";
-  using GetTempPath2 = DWORD(WINAPI*)(DWORD, LPWSTR);
-  const auto get = Find<GetTempPath2>(kernel, "GetTempPath2W");
-  if (get == nullptr) return L"";
-  wchar_t path[MAX_PATH + 1];
-  const DWORD length = get(MAX_PATH + 1, path);
-  return length == 0 || length > MAX_PATH ? L"" : std::wstring(path, length);
+  const auto get = Find<decltype(&GetTempPathW)>(kernel, "GetTempPath2W");
+  return get == nullptr ? L"" : TempPath(get);
 }
 
 bool WinProcesses::FileExists(const std::wstring& path) {

@@ -154,8 +154,8 @@ $install $all" "Installing: $all" none
 GSU_RUN_X86=0 SETUP_OPTIONS="--tests --fuzz --bench" STUB_INSTALLED="$all" \
 case_ "options that share a package: each package once" 0 \
   "apt-get update -qq
-$install $tests clang libclang-rt-14-dev hyperfine gnuplot-nox python3 time" \
-  "Installing: $tests clang libclang-rt-14-dev hyperfine gnuplot-nox python3 time" none
+$install $tests clang libclang-rt-dev hyperfine gnuplot-nox python3 time" \
+  "Installing: $tests clang libclang-rt-dev hyperfine gnuplot-nox python3 time" none
 
 # What the scripts decide from the record, where Wine's 32-bit loader is missing.
 echo "$held" >"$record"

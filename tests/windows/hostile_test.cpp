@@ -2,6 +2,7 @@
 // writes nothing to the registry: the real tool under Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 

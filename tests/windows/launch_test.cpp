@@ -2,6 +2,8 @@
 // working directory and the exact command line the child receives.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "discovery/win_registry.h"
 #include "harness.h"
 #include "removal/launch.h"
@@ -54,8 +56,9 @@ TEST(RealLaunch, ProgramThatDoesNotExistGivesTheStartError) {
 }
 
 // The command line reaches the child exactly as built, and it runs in C:\. Its environment is the
-// tool's: for any user but SYSTEM (and anywhere GetTempPath2W is missing, as in Wine 8) that holds
-// TMP and TEMP too.
+// tool's, but for TMP and TEMP where GetTempPath2W gives another folder than GetTempPathW (SYSTEM's
+// own): Wine 8 has no GetTempPath2W, Wine 10 has one that gives any user GetTempPathW's folder.
+// The test says which way this Windows went.
 TEST(RealLaunch, ChildGetsTheCommandLineAsIsAndRunsInDriveC) {
   const std::wstring record = ScratchFile(L"record");
   const std::wstring value =
@@ -63,12 +66,20 @@ TEST(RealLaunch, ChildGetsTheCommandLineAsIsAndRunsInDriveC) {
   ASSERT_EQ(Launch(value), 0);
   EXPECT_EQ(RecordedLines(record, "cmd="), std::vector<std::string>{Narrow(value) + " /S"});
   EXPECT_EQ(RecordedLines(record, "cwd="), std::vector<std::string>{"C:\\"});
+  WinProcesses processes;
+  std::wstring systemTemp = processes.TempFolder2();
+  const bool has2 = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W") != nullptr;
+  const bool own = systemTemp.empty() || systemTemp == processes.TempFolder();
+  std::printf("GetTempPath2W: %s\n", !has2 ? "missing: the uninstaller gets the tool's TMP and TEMP"
+                                     : own  ? "gives GetTempPathW's folder: the tool's TMP and TEMP"
+                                            : "gives another folder: the uninstaller's TMP and TEMP");
+  if (!own) systemTemp.pop_back();  // without its last backslash, as TEMP is written
   for (const wchar_t* variable : {L"TEMP", L"TMP"}) {
-    wchar_t own[MAX_PATH] = {};
-    ASSERT_NE(GetEnvironmentVariableW(variable, own, MAX_PATH), 0u);
+    wchar_t tool[MAX_PATH] = {};
+    ASSERT_NE(GetEnvironmentVariableW(variable, tool, MAX_PATH), 0u);
     std::string tag = Narrow(variable) + "=";
     for (char& c : tag) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    EXPECT_EQ(RecordedLines(record, tag), std::vector<std::string>{Narrow(own)});
+    EXPECT_EQ(RecordedLines(record, tag), std::vector<std::string>{Narrow(own ? tool : systemTemp)});
   }
   DeleteFileW(record.c_str());
 }

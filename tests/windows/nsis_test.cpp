@@ -153,6 +153,17 @@ class RunningProgram {
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
   ~RunningProgram() { End(); }
+  // Waits on what the program, a fixture started with --record `record`, says: until its record
+  // holds a line that starts with `tag`, or it has ended. A busy machine may take long to start it;
+  // only a bound far beyond any start ends the wait without its word. Returns what it said, for a
+  // failure to name.
+  std::string AwaitRecord(const std::wstring& record, const std::string& tag) {
+    const ULONGLONG startedAt = GetTickCount64();
+    bool ended = process_ == nullptr;
+    while (RecordedLines(record, tag).empty() && !ended && GetTickCount64() - startedAt < 300000)
+      ended = WaitForSingleObject(process_, 50) == WAIT_OBJECT_0;
+    return "its record: \"" + ReadFile(record) + "\"" + (ended ? " (it has ended)" : "");
+  }
   void End() {
     if (process_ == nullptr) return;
     TerminateProcess(process_, 0);
@@ -206,13 +217,14 @@ TEST_F(NsisTest, InstallationInUseIsKeptWholeForALaterRun) {
   const std::wstring folder = Install(L"sample-bin-setup.exe", RegistryView::View64, kBin);
   const std::wstring dll = folder + L"\\bin\\gsdll.dll";
   ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_SUCCESS));
-  RunningProgram renderer(FixtureCommand(L"--load " + Quoted(dll) + L" --sleep 600000"));
-  // The program has loaded the DLL once the open fails.
-  const ULONGLONG startedAt = GetTickCount64();
-  while (UnsharedOpenError(dll) != ERROR_SHARING_VIOLATION && GetTickCount64() - startedAt < 20000)
-    Sleep(50);
-  ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  const std::wstring record = ScratchFile(L"renderer");
+  RunningProgram renderer(FixtureCommand(L"--record " + Quoted(record) + L" --load " + Quoted(dll) +
+                                         L" --sleep 600000"));
+  const std::string said = renderer.AwaitRecord(record, "loaded=");
+  ASSERT_EQ(RecordedLines(record, "loaded="), std::vector<std::string>{"0"}) << said;
+  ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << said;
   ExpectKeptWholeForALaterRun(folder, renderer);
+  DeleteFileW(record.c_str());
 }
 
 // A read-only DLL refuses the open for writing (access denied) before any sharing check, so that
@@ -229,10 +241,9 @@ TEST_F(NsisTest, ReadOnlyInstallationInUseIsKeptWholeForALaterRun) {
   const std::wstring record = ScratchFile(L"renderer");
   RunningProgram renderer(FixtureCommand(L"--record " + Quoted(record) + L" --load " + Quoted(dll) +
                                          L" --sleep 600000"));
-  const ULONGLONG startedAt = GetTickCount64();
-  while (RecordedLines(record, "loaded=").empty() && GetTickCount64() - startedAt < 20000) Sleep(50);
-  ASSERT_EQ(RecordedLines(record, "loaded="), std::vector<std::string>{"0"});
-  ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  const std::string said = renderer.AwaitRecord(record, "loaded=");
+  ASSERT_EQ(RecordedLines(record, "loaded="), std::vector<std::string>{"0"}) << said;
+  ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << said;
   ExpectKeptWholeForALaterRun(folder, renderer);
   DeleteFileW(record.c_str());
 }

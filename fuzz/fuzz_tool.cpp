@@ -8,7 +8,8 @@
 // the 64-bit view first, before any removal line; 0 means no failure and -1 nothing found; no
 // uninstaller starts while a program of its installation is in use (or refused its test, and
 // could not be told free), and no "is uninstalled" line is written while one of them is left;
-// where both views are one registry, no installation gets two removal lines.
+// where both views are one registry and Windows says so (by IsWow64Process2's native machine, or
+// IsWow64Process), no installation gets two removal lines.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <gtest/gtest.h>
 
@@ -118,14 +119,27 @@ std::wstring Lowered(std::wstring text) {
   return text;
 }
 
+// Which Windows the fake platform is, as the tool must tell it, worked out here on its own: the
+// native machine where IsWow64Process2 answers, else IsWow64Process for a 32-bit process; a
+// 64-bit process is on 64-bit Windows; where neither answers, 64-bit Windows without WOW64.
+bool SeenAs32BitWindows(const FakeProcesses& fake) {
+  if (fake.nativeMachineStatus == kSuccess) return fake.nativeMachine == kMachineI386;
+  return !fake.process64 && fake.isWow64Status == kSuccess && !fake.isWow64;
+}
+bool SeenUnderWow64(const FakeProcesses& fake) {
+  if (fake.process64 || SeenAs32BitWindows(fake)) return false;
+  return fake.nativeMachineStatus == kSuccess || (fake.isWow64Status == kSuccess && fake.isWow64);
+}
+
 ExpectedStart Expect(const std::wstring& recorded, RegistryView view, const FakeProcesses& fake) {
   const auto exists = [&](const std::wstring& path) { return !fake.files || fake.files->count(path) > 0; };
   // The system folder of the view: the 64-bit one is Sysnative to a 32-bit process on 64-bit
   // Windows; the 32-bit one is the WOW64 folder to a 64-bit process.
+  const bool wow64 = SeenUnderWow64(fake);
   std::wstring system = fake.systemFolder;
-  if (fake.wow64 && view == RegistryView::View64)
+  if (wow64 && view == RegistryView::View64)
     system = fake.windowsFolder.empty() ? L"" : fake.windowsFolder + L"\\Sysnative";
-  if (!fake.wow64 && view == RegistryView::View32 && !fake.systemWow64Folder.empty())
+  if (!wow64 && view == RegistryView::View32 && !fake.systemWow64Folder.empty())
     system = fake.systemWow64Folder;
   // A file name: after the last "\" or "/" (or the drive of "X:name"), up to a colon, which starts
   // the name of one of the file's streams.
@@ -212,7 +226,7 @@ ExpectedStart Expect(const std::wstring& recorded, RegistryView view, const Fake
     // program, to which Sysnative is System32.
     const std::wstring sysnative = fake.windowsFolder + L"\\Sysnative\\";
     const auto native = [&](const std::wstring& path) {
-      if (!fake.wow64 || view != RegistryView::View64 || fake.windowsFolder.empty() ||
+      if (!wow64 || view != RegistryView::View64 || fake.windowsFolder.empty() ||
           Lowered(path).rfind(Lowered(sysnative), 0) != 0)
         return path;
       return fake.windowsFolder + L"\\System32\\" + path.substr(sysnative.size());
@@ -406,19 +420,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Bare names: found in whichever folder is asked first, or nowhere.
   if (in.ConsumeBool()) world.processes.files.emplace();
   if (in.ConsumeIntegralInRange(0, 3) == 0) world.processes.systemFolder.clear();
-  // A 32-bit process on 64-bit Windows, a 64-bit one, or 32-bit Windows.
-  world.processes.wow64 = in.ConsumeBool();
   if (in.ConsumeBool()) world.processes.systemWow64Folder = L"C:\\Windows\\SysWOW64";
   if (in.ConsumeIntegralInRange(0, 7) == 0) world.processes.windowsFolder.clear();
   world.processes.countStatus = MaybeFailure(in);
   world.processes.fileUsersStatus = in.ConsumeIntegralInRange(0, 3) == 0 ? 29 : kSuccess;
   world.processes.moduleLoadersStatus = in.ConsumeIntegralInRange(0, 3) == 0 ? 5 : kSuccess;
   // 32-bit Windows: both views are the one registry, and there is neither WOW64 nor its folder.
-  world.registry.viewsAreOne = in.ConsumeIntegralInRange(0, 7) == 0;
-  if (world.registry.viewsAreOne) {
-    world.processes.wow64 = false;
-    world.processes.systemWow64Folder.clear();
-  }
+  // Else x86-64 or ARM64, the tool a 32-bit process (under WOW64) or a 64-bit one. IsWow64Process2
+  // names the native machine, where it is there; IsWow64Process says FALSE to a 32-bit process on
+  // ARM64 as on 32-bit Windows. Either may fail to answer.
+  const bool one = in.ConsumeIntegralInRange(0, 7) == 0;
+  const bool arm64 = !one && in.ConsumeBool();
+  world.registry.viewsAreOne = one;
+  world.processes.process64 = !one && in.ConsumeBool();
+  world.processes.nativeMachine = one ? kMachineI386 : arm64 ? kMachineArm64 : kMachineAmd64;
+  world.processes.nativeMachineStatus = in.ConsumeIntegralInRange(0, 3) == 0 ? kErrorProcNotFound : kSuccess;
+  world.processes.isWow64 = !one && !arm64 && !world.processes.process64;
+  world.processes.isWow64Status = in.ConsumeIntegralInRange(0, 7) == 0 ? kErrorAccessDenied : kSuccess;
+  if (one) world.processes.systemWow64Folder.clear();
   MakeView(in, world, RegistryView::View64);
   MakeView(in, world, RegistryView::View32);
   const FakeView before64 = world.registry.View(RegistryView::View64);
@@ -527,9 +546,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  // Where both views are one registry, an installation is handled once a run: one removal line at
-  // most (for a name that no other entry's name is written as).
-  if (world.registry.viewsAreOne) {
+  // Where both views are one registry and Windows says so, an installation is handled once a run:
+  // one removal line at most (for a name that no other entry's name is written as). Where Windows
+  // does not say, the views are taken as two.
+  if (world.registry.viewsAreOne && SeenAs32BitWindows(world.processes)) {
     for (const FakeEntry& entry : before64.entries) {
       const std::string name = Written(RegistryView::View64, entry.name);
       const auto alike = std::count_if(before64.entries.begin(), before64.entries.end(),

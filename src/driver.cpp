@@ -5,6 +5,7 @@
 
 #include "discovery/detection.h"
 #include "removal/removal.h"
+#include "windows_kind.h"
 
 Status ParseSwitch(int argc, const wchar_t* const* argv, Console& console, RunMode& mode) {
   if (argc < 1) return kErrorInvalidOperation;
@@ -44,19 +45,23 @@ Status Run(Platform& platform, int argc, const wchar_t* const* argv) {
   // A view whose Uninstall key would not open gets no removal pass. A failure, once seen, is
   // replaced only by a later failure, never by a later success.
   Status result = kSuccess;
+  // Which Windows this is decides whether the views are one and where each view's system
+  // programs are: asked once, for both passes.
+  const WindowsKind windows =
+      mode == RunMode::Remove ? TellWindows(platform.processes) : WindowsKind::Windows64;
   EntryList handled64;
   if (status64 != kSuccess)
     result = status64;
   else if (mode == RunMode::Remove)
-    result = RemoveInView(platform, RegistryView::View64, handled64);
+    result = RemoveInView(platform, windows, RegistryView::View64, handled64);
 
   if (status32 != kSuccess) return status32;
   if (mode == RunMode::Remove) {
     // Where both views are one registry (32-bit Windows), the second pass finds the first one's
     // entries again: each installation is handled once a run, its uninstaller run once.
     EntryList handled32;
-    EntryList& handled = platform.registry.ViewsAreOne() ? handled64 : handled32;
-    const Status removed32 = RemoveInView(platform, RegistryView::View32, handled);
+    EntryList& handled = windows == WindowsKind::Windows32 ? handled64 : handled32;
+    const Status removed32 = RemoveInView(platform, windows, RegistryView::View32, handled);
     if (removed32 != kSuccess) result = removed32;
   }
   return result;

@@ -16,6 +16,7 @@ inline constexpr Status kErrorPathNotFound = 3;           // ERROR_PATH_NOT_FOUN
 inline constexpr Status kErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
 inline constexpr Status kErrorSharingViolation = 32;      // ERROR_SHARING_VIOLATION
 inline constexpr Status kErrorInvalidName = 123;          // ERROR_INVALID_NAME
+inline constexpr Status kErrorProcNotFound = 127;         // ERROR_PROC_NOT_FOUND
 inline constexpr Status kErrorBadPathname = 161;          // ERROR_BAD_PATHNAME
 inline constexpr Status kErrorMoreData = 234;             // ERROR_MORE_DATA
 inline constexpr Status kWaitTimeout = 258;               // WAIT_TIMEOUT

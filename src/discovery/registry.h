@@ -72,10 +72,6 @@ class RegistryApi {
                                           std::uint8_t* data, std::uint32_t* size) = 0;
 
   virtual void CloseKey(KeyHandle key) = 0;
-
-  // Whether the two views are one and the same registry: on 32-bit Windows, which has no other,
-  // the view flags are ignored and both views read the same keys.
-  virtual bool ViewsAreOne() = 0;
 };
 
 inline OwnedKey& OwnedKey::operator=(OwnedKey&& other) noexcept {

@@ -42,14 +42,3 @@ Status WinRegistry::QueryValue(KeyHandle key, const wchar_t* valueName, std::uin
 }
 
 void WinRegistry::CloseKey(KeyHandle key) { RegCloseKey(ToHkey(key)); }
-
-bool WinRegistry::ViewsAreOne() {
-#if defined(_WIN64)
-  return false;  // a 64-bit process runs only on 64-bit Windows
-#else
-  // A 32-bit process outside WOW64 runs on 32-bit Windows. Where that cannot be told, the views
-  // are taken as two, so that no installation of the other view is passed over.
-  BOOL wow64 = TRUE;
-  return IsWow64Process(GetCurrentProcess(), &wow64) && !wow64;
-#endif
-}

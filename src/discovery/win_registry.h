@@ -12,5 +12,4 @@ class WinRegistry : public RegistryApi {
   Status QueryValue(KeyHandle key, const wchar_t* valueName, std::uint8_t* data,
                     std::uint32_t* size) override;
   void CloseKey(KeyHandle key) override;
-  bool ViewsAreOne() override;
 };

@@ -177,10 +177,10 @@ std::wstring UninstallerEnvironment(ProcessApi& processes) {
 
 }  // namespace
 
-Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
+Status RunUninstaller(ProcessApi& processes, WindowsKind windows, const UninstallEntry& entry,
                       std::wstring_view uninstallString, std::uint32_t waitMs) {
   StartCommand command;
-  const Status chosen = ChooseProgram(processes, entry.view, uninstallString, &command);
+  const Status chosen = ChooseProgram(processes, windows, entry.view, uninstallString, &command);
   if (chosen != kSuccess) return chosen;
   // An uninstaller cannot delete a program in use, and goes on without it: the installation would
   // be left half removed, its entry gone, with nothing left to remove it by. Kept whole, a later

@@ -6,6 +6,7 @@
 
 #include "discovery/registry.h"
 #include "removal/process_api.h"
+#include "windows_kind.h"
 
 // How long the tool waits for one uninstaller before it moves on: ten minutes.
 inline constexpr std::uint32_t kUninstallWaitMs = 600000;
@@ -24,7 +25,7 @@ struct UninstallEntry {
 };
 
 // Runs `uninstallString` followed by " /S", the recorded text with no quotes added or removed, as
-// the command line of the program that ChooseProgram names for `entry`'s view (a batch file's
+// the command line of the program that ChooseProgram names for `entry`'s view of `windows` (a batch file's
 // through the command interpreter; the old Ghostscript uninstaller's with " -q" in place of " /S"),
 // without a window, in "C:\", and waits, at most `waitMs` from the start, for the uninstall to
 // end. In a job of its own: until the job says it is empty (a process that leaves the job is not
@@ -43,5 +44,6 @@ struct UninstallEntry {
 // kErrorInstallFailure for programs left behind; or the error code of a failed choice, start or
 // wait, or of a refused test of a program that nothing could tell in use or free (the installation
 // left whole).
-[[nodiscard]] Status RunUninstaller(ProcessApi& processes, const UninstallEntry& entry,
-                                    std::wstring_view uninstallString, std::uint32_t waitMs);
+[[nodiscard]] Status RunUninstaller(ProcessApi& processes, WindowsKind windows,
+                                    const UninstallEntry& entry, std::wstring_view uninstallString,
+                                    std::uint32_t waitMs);

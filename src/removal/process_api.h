@@ -15,6 +15,9 @@ inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;          // CREATE_
 inline constexpr std::uint32_t kCreateDefaultErrorMode = 0x04000000;  // CREATE_DEFAULT_ERROR_MODE
 inline constexpr std::uint32_t kCreateSuspended = 0x00000004;         // CREATE_SUSPENDED
 inline constexpr std::uint32_t kCreateUnicodeEnvironment = 0x00000400;  // CREATE_UNICODE_ENVIRONMENT
+inline constexpr std::uint16_t kMachineI386 = 0x014C;    // IMAGE_FILE_MACHINE_I386
+inline constexpr std::uint16_t kMachineAmd64 = 0x8664;   // IMAGE_FILE_MACHINE_AMD64
+inline constexpr std::uint16_t kMachineArm64 = 0xAA64;   // IMAGE_FILE_MACHINE_ARM64
 
 class ProcessApi;
 
@@ -107,9 +110,18 @@ class ProcessApi {
   virtual std::wstring WindowsFolder() = 0;
   virtual std::wstring SystemWow64Folder() = 0;
 
-  // IsWow64Process for this process: whether it is a 32-bit process on 64-bit Windows, whose
-  // reads of the system folder go to the 32-bit one.
-  virtual bool RunsUnderWow64() = 0;
+  // Whether this process is a 64-bit one.
+  virtual bool Is64BitProcess() = 0;
+
+  // IsWow64Process2 for this process, looked up at run time (Windows 10 version 1511 and later
+  // have it): the native machine of the system, an IMAGE_FILE_MACHINE_* value (kMachineI386 on
+  // 32-bit Windows). Returns 0 with `machine` written, or the error (kErrorProcNotFound where the
+  // platform has no such function).
+  [[nodiscard]] virtual Status NativeMachine(std::uint16_t* machine) = 0;
+
+  // IsWow64Process for this process: whether it is a 32-bit process under WOW64. Returns 0 with
+  // `wow64` written, or the error.
+  [[nodiscard]] virtual Status IsWow64(bool* wow64) = 0;
 
   // WaitForSingleObject on a process handle: kWaitObject0 once the process has ended, kWaitFailed
   // with `*error` set to the error code when the wait failed, anything else when it ran out.

@@ -85,11 +85,11 @@ bool IsOldUninstaller(std::wstring_view program, std::wstring_view rest, std::ws
 // 64-bit Windows sees the 32-bit system folder as its own: the 64-bit one is "Sysnative" under the
 // Windows folder. A 64-bit process finds the 32-bit one where GetSystemWow64DirectoryW says. On
 // 32-bit Windows there is one system folder.
-std::wstring ViewSystemFolder(ProcessApi& processes, RegistryView view) {
-  if (processes.RunsUnderWow64()) {
+std::wstring ViewSystemFolder(ProcessApi& processes, WindowsKind windows, RegistryView view) {
+  if (windows == WindowsKind::Windows64Wow64) {
     if (view == RegistryView::View32) return processes.SystemFolder();
-    const std::wstring windows = processes.WindowsFolder();
-    return windows.empty() ? L"" : windows + L"\\Sysnative";
+    const std::wstring windowsFolder = processes.WindowsFolder();
+    return windowsFolder.empty() ? L"" : windowsFolder + L"\\Sysnative";
   }
   if (view == RegistryView::View32) {
     const std::wstring wow64 = processes.SystemWow64Folder();
@@ -100,12 +100,13 @@ std::wstring ViewSystemFolder(ProcessApi& processes, RegistryView view) {
 
 // `path` as a program of an entry of `view`: a path under System32 names that view's system
 // folder, as it did to the installer that recorded it, where that is not the tool's own.
-std::wstring InViewSystemFolder(ProcessApi& processes, RegistryView view, std::wstring path) {
-  const std::wstring windows = processes.WindowsFolder();
-  if (windows.empty()) return path;
-  const std::wstring system32 = windows + L"\\System32\\";
+std::wstring InViewSystemFolder(ProcessApi& processes, WindowsKind windows, RegistryView view,
+                                std::wstring path) {
+  const std::wstring windowsFolder = processes.WindowsFolder();
+  if (windowsFolder.empty()) return path;
+  const std::wstring system32 = windowsFolder + L"\\System32\\";
   if (!StartsWith(path, system32)) return path;
-  const std::wstring folder = ViewSystemFolder(processes, view);
+  const std::wstring folder = ViewSystemFolder(processes, windows, view);
   if (folder.empty() || SameText(folder, processes.SystemFolder())) return path;
   return folder + L"\\" + path.substr(system32.size());
 }
@@ -121,11 +122,11 @@ std::wstring NativeName(ProcessApi& processes, const std::wstring& path) {
 }
 
 // A name without a folder, in the view's system folder or else the Windows folder.
-Status FindInSystemFolders(ProcessApi& processes, RegistryView view, std::wstring_view name,
-                           std::wstring* program) {
+Status FindInSystemFolders(ProcessApi& processes, WindowsKind windows, RegistryView view,
+                           std::wstring_view name, std::wstring* program) {
   const std::wstring file = WithExtension(name);
   for (const std::wstring& folder :
-       {ViewSystemFolder(processes, view), processes.WindowsFolder()}) {
+       {ViewSystemFolder(processes, windows, view), processes.WindowsFolder()}) {
     if (folder.empty()) continue;
     const std::wstring path = folder + L"\\" + file;
     if (processes.FileExists(path)) {
@@ -137,12 +138,12 @@ Status FindInSystemFolders(ProcessApi& processes, RegistryView view, std::wstrin
 }
 
 // A program part named on its own: a bare name from the system folders, a full path as it stands.
-Status NamedProgram(ProcessApi& processes, RegistryView view, std::wstring_view text,
-                    std::wstring* program) {
+Status NamedProgram(ProcessApi& processes, WindowsKind windows, RegistryView view,
+                    std::wstring_view text, std::wstring* program) {
   if (text.empty()) return kErrorBadPathname;
-  if (!HasFolder(text)) return FindInSystemFolders(processes, view, text, program);
+  if (!HasFolder(text)) return FindInSystemFolders(processes, windows, view, text, program);
   if (!IsFullPath(text)) return kErrorBadPathname;
-  *program = InViewSystemFolder(processes, view, WithExtension(text));
+  *program = InViewSystemFolder(processes, windows, view, WithExtension(text));
   return kSuccess;
 }
 
@@ -155,12 +156,12 @@ std::vector<std::size_t> WordEnds(std::wstring_view value) {
 }
 
 // The program of `value` (without leading blanks), and in `rest` what follows it in the value.
-Status FindProgram(ProcessApi& processes, RegistryView view, std::wstring_view value,
-                   std::wstring* program, std::wstring_view* rest) {
+Status FindProgram(ProcessApi& processes, WindowsKind windows, RegistryView view,
+                   std::wstring_view value, std::wstring* program, std::wstring_view* rest) {
   if (!value.empty() && value[0] == L'"') {
     const std::size_t close = value.find(L'"', 1);
     *rest = close == std::wstring_view::npos ? L"" : value.substr(close + 1);
-    return NamedProgram(processes, view, value.substr(1, close - 1), program);
+    return NamedProgram(processes, windows, view, value.substr(1, close - 1), program);
   }
   const std::vector<std::size_t> ends = WordEnds(value);
   // Given the program, the platform does not try the shorter prefixes that end at a blank: the
@@ -168,13 +169,13 @@ Status FindProgram(ProcessApi& processes, RegistryView view, std::wstring_view v
   for (std::size_t end : ends) {
     if (!EndsWith(value.substr(0, end), L".exe")) continue;
     *rest = value.substr(end);
-    return NamedProgram(processes, view, value.substr(0, end), program);
+    return NamedProgram(processes, windows, view, value.substr(0, end), program);
   }
   const std::wstring_view firstWord = value.substr(0, value.find_first_of(L" \t"));
   // A bare name, or no full path: the rules for a program named on its own.
   if (!IsFullPath(firstWord)) {
     *rest = value.substr(firstWord.size());
-    return NamedProgram(processes, view, firstWord, program);
+    return NamedProgram(processes, windows, view, firstWord, program);
   }
   // Left to itself, the platform would try each prefix that ends before a blank, then the whole
   // value, with ".exe" added to one without an extension, and run the first that exists: a
@@ -183,7 +184,7 @@ Status FindProgram(ProcessApi& processes, RegistryView view, std::wstring_view v
   std::size_t found = 0;
   for (std::size_t end : ends) {
     const std::wstring candidate =
-        InViewSystemFolder(processes, view, WithExtension(value.substr(0, end)));
+        InViewSystemFolder(processes, windows, view, WithExtension(value.substr(0, end)));
     if (!processes.FileExists(candidate)) continue;
     if (++found > 1) return kErrorBadPathname;
     *program = candidate;
@@ -194,13 +195,13 @@ Status FindProgram(ProcessApi& processes, RegistryView view, std::wstring_view v
 
 }  // namespace
 
-Status ChooseProgram(ProcessApi& processes, RegistryView view, std::wstring_view uninstallString,
-                     StartCommand* command) {
+Status ChooseProgram(ProcessApi& processes, WindowsKind windows, RegistryView view,
+                     std::wstring_view uninstallString, StartCommand* command) {
   std::wstring_view value = uninstallString;
   while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
   std::wstring program;
   std::wstring_view rest;
-  const Status found = FindProgram(processes, view, value, &program, &rest);
+  const Status found = FindProgram(processes, windows, view, value, &program, &rest);
   if (found != kSuccess) return found;
   std::wstring commandLine(uninstallString);
   commandLine += L" /S";
@@ -212,7 +213,7 @@ Status ChooseProgram(ProcessApi& processes, RegistryView view, std::wstring_view
     // A batch file is not a program: the platform documents that it runs in the command
     // interpreter, started as "cmd.exe /c" with the batch file's name. With more than two quotes
     // after /c, cmd drops the first and the last and runs the rest as it stands.
-    const std::wstring system = ViewSystemFolder(processes, view);
+    const std::wstring system = ViewSystemFolder(processes, windows, view);
     if (system.empty()) return kErrorFileNotFound;
     const std::wstring batch = program;
     program = system + L"\\cmd.exe";

@@ -6,6 +6,7 @@
 
 #include "discovery/registry.h"
 #include "removal/process_api.h"
+#include "windows_kind.h"
 
 // What to start for one uninstall: the program, handed to the platform by its path so that the
 // platform searches for nothing, and the command line it gets; and the installation's folder,
@@ -44,7 +45,7 @@ struct StartCommand {
 // batch file, not of the command interpreter), or, for the old uninstaller, the folder of its log
 // when that is a full path; a program named without a folder gives none.
 // Returns 0 with `command` set, or the status above, with nothing to start.
-[[nodiscard]] Status ChooseProgram(ProcessApi& processes, RegistryView view,
+[[nodiscard]] Status ChooseProgram(ProcessApi& processes, WindowsKind windows, RegistryView view,
                                    std::wstring_view uninstallString, StartCommand* command);
 
 // The programs of the installation in `folder`: its .exe and .dll files, in any letter case, in

@@ -54,7 +54,7 @@ std::wstring ValueText(const std::uint8_t* data, std::uint32_t size) {
   return text;
 }
 
-Status RemoveInView(Platform& platform, RegistryView view, EntryList& handled) {
+Status RemoveInView(Platform& platform, WindowsKind windows, RegistryView view, EntryList& handled) {
   OwnedKey uninstallKey;
   const Status opened =
       platform.registry.OpenKey(kUninstallKeyPath, EnumerateAccess(view), &uninstallKey);
@@ -79,7 +79,7 @@ Status RemoveInView(Platform& platform, RegistryView view, EntryList& handled) {
     // Every line so far must be out before an uninstaller that may run for minutes.
     platform.console.Flush();
     const UninstallEntry target{platform.registry, view, entry};
-    Status result = RunUninstaller(platform.processes, target, uninstallString,
+    Status result = RunUninstaller(platform.processes, windows, target, uninstallString,
                                    platform.uninstallWaitMs);
     // Exit code -1 would reach the caller as "not installed", the one status that reads as
     // nothing to do: it is a failed uninstall.

@@ -227,9 +227,26 @@ std::wstring WinProcesses::WindowsFolder() { return Folder(GetSystemWindowsDirec
 
 std::wstring WinProcesses::SystemWow64Folder() { return Folder(GetSystemWow64DirectoryW); }
 
-bool WinProcesses::RunsUnderWow64() {
-  BOOL wow64 = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+bool WinProcesses::Is64BitProcess() { return sizeof(void*) == 8; }
+
+Status WinProcesses::NativeMachine(std::uint16_t* machine) {
+  // Windows 10 version 1511 and later have it; the headers of older SDKs do not declare it.
+  using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto ask = kernel == nullptr ? nullptr : Find<IsWow64Process2Function>(kernel, "IsWow64Process2");
+  if (ask == nullptr) return static_cast<Status>(ERROR_PROC_NOT_FOUND);
+  USHORT process = 0;
+  USHORT native = 0;
+  if (!ask(GetCurrentProcess(), &process, &native)) return static_cast<Status>(GetLastError());
+  *machine = native;
+  return kSuccess;
+}
+
+Status WinProcesses::IsWow64(bool* wow64) {
+  BOOL under = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &under)) return static_cast<Status>(GetLastError());
+  *wow64 = under != FALSE;
+  return kSuccess;
 }
 
 std::uint32_t WinProcesses::WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,

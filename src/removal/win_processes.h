@@ -19,7 +19,9 @@ class WinProcesses : public ProcessApi {
   std::wstring SystemFolder() override;
   std::wstring WindowsFolder() override;
   std::wstring SystemWow64Folder() override;
-  bool RunsUnderWow64() override;
+  bool Is64BitProcess() override;
+  Status NativeMachine(std::uint16_t* machine) override;
+  Status IsWow64(bool* wow64) override;
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                Status* error) override;
   Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;

@@ -175,59 +175,92 @@ TEST(RunTool, DecisionTable) {
 
 // On 32-bit Windows both views are one registry: an entry is detected in each, but handled once a
 // run, by the first pass, whose status stands: its uninstaller is not run, tested or reported
-// again (a hung one would cost twenty minutes more). On 64-bit Windows an entry of the same name
-// in each view is two installations.
+// again (a hung one would cost twenty minutes more). On 64-bit Windows, x86-64 or ARM64, an entry
+// of the same name in each view is two installations, and the 32-bit tool reaches the 64-bit
+// entry's programs through Sysnative. Which Windows this is comes from IsWow64Process2's native
+// machine where it answers (IsWow64Process says FALSE to a 32-bit process on ARM64), else from
+// IsWow64Process; where neither answers, the views are two and System32 is taken as it is.
 TEST(RunTool, EachInstallationIsHandledOnceARun) {
   const std::string detected = "GPL Ghostscript A is detected\n32bit GPL Ghostscript A is detected\n";
   FakeEntry denied = Entry(L"GPL Ghostscript A", L"a.exe");
   denied.openStatus = kErrorAccessDenied;
   FakeEntry kept = Entry(L"GPL Ghostscript A", L"a.exe");
+  // What IsWow64Process2 and IsWow64Process say, to a 32-bit tool unless `tool64`.
+  struct Machine {
+    bool oneRegistry;
+    Status nativeStatus;
+    std::uint16_t native;
+    Status wow64Status;
+    bool wow64;
+    bool tool64 = false;
+  };
+  const Machine windows32 = {true, kSuccess, kMachineI386, kSuccess, false};
+  const Machine x64 = {false, kSuccess, kMachineAmd64, kSuccess, true};
+  const Machine arm64 = {false, kSuccess, kMachineArm64, kSuccess, false};
+  const std::wstring system = L"C:\\Windows\\system32\\a.exe";
+  const std::wstring sysnative = L"C:\\Windows\\Sysnative\\a.exe";
   struct Case {
     const char* what;
-    bool viewsAreOne;
+    Machine machine;
     FakeEntry entry;
     FakeChild child;
     Status status;
     std::string removeLines;
-    std::size_t launches;
+    std::vector<std::wstring> programs;  // started, in order
   };
   FakeChild fails;
   fails.exitCode = 3;
   FakeChild leaves;
   leaves.leavesEntry = true;
+  const std::string failedTwice =
+      "GPL Ghostscript A is failed to uninstall\n32bit GPL Ghostscript A is failed to uninstalled\n";
   const Case cases[] = {
-      {"fails", true, kept, fails, 3, "GPL Ghostscript A is failed to uninstall\n", 1},
-      {"succeeds", true, kept, FakeChild{}, kSuccess, "GPL Ghostscript A is uninstalled\n", 1},
-      {"exits 0, its entry still there", true, kept, leaves, kErrorInstallFailure,
-       "GPL Ghostscript A is failed to uninstall\n", 1},
-      {"key that will not open", true, denied, FakeChild{}, kErrorAccessDenied, "", 0},
-      {"two registries: each view's own", false, kept, fails, 3,
-       "GPL Ghostscript A is failed to uninstall\n32bit GPL Ghostscript A is failed to uninstalled\n",
-       2},
+      {"fails", windows32, kept, fails, 3, "GPL Ghostscript A is failed to uninstall\n", {system}},
+      {"succeeds", windows32, kept, FakeChild{}, kSuccess, "GPL Ghostscript A is uninstalled\n",
+       {system}},
+      {"exits 0, its entry still there", windows32, kept, leaves, kErrorInstallFailure,
+       "GPL Ghostscript A is failed to uninstall\n", {system}},
+      {"key that will not open", windows32, denied, FakeChild{}, kErrorAccessDenied, "", {}},
+      {"x86-64: each view's own", x64, kept, fails, 3, failedTwice, {sysnative, system}},
+      {"ARM64, IsWow64Process FALSE", arm64, kept, fails, 3, failedTwice, {sysnative, system}},
+      {"no IsWow64Process2, 32-bit Windows", {true, kErrorProcNotFound, 0, kSuccess, false}, kept,
+       fails, 3, "GPL Ghostscript A is failed to uninstall\n", {system}},
+      {"no IsWow64Process2, 64-bit Windows", {false, kErrorProcNotFound, 0, kSuccess, true}, kept,
+       fails, 3, failedTwice, {sysnative, system}},
+      {"neither answers", {false, kErrorProcNotFound, 0, kErrorAccessDenied, false}, kept, fails, 3,
+       failedTwice, {system, system}},
+      {"x86-64 build, no IsWow64Process2", {false, kErrorProcNotFound, 0, kSuccess, false, true},
+       kept, fails, 3, failedTwice, {system, system}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ToolRun run;
-    run.registry.viewsAreOne = c.viewsAreOne;
+    run.registry.viewsAreOne = c.machine.oneRegistry;
+    run.processes.process64 = c.machine.tool64;
+    run.processes.nativeMachineStatus = c.machine.nativeStatus;
+    run.processes.nativeMachine = c.machine.native;
+    run.processes.isWow64Status = c.machine.wow64Status;
+    run.processes.isWow64 = c.machine.wow64;
     run.registry.view64.entries = {c.entry};
-    if (!c.viewsAreOne) run.registry.view32.entries = {c.entry};
+    if (!c.machine.oneRegistry) run.registry.view32.entries = {c.entry};
     run.processes.children[L"a.exe /S"] = c.child;
     EXPECT_EQ(run.Go({}), c.status);
     EXPECT_EQ(run.console.text, detected + c.removeLines);
-    EXPECT_EQ(run.processes.commands.size(), c.launches);
+    EXPECT_EQ(run.processes.applications, c.programs);
     // The second pass does not so much as open an entry the first took up.
     const std::wstring entryPath = std::wstring(kUninstallKeyPath) + L"\\GPL Ghostscript A";
     const auto entryOpens = std::count_if(run.registry.opens.begin(), run.registry.opens.end(),
                                           [&](const FakeRegistry::OpenRecord& open) {
                                             return open.path == entryPath && open.access == ValueAccess(RegistryView::View32);
                                           });
-    EXPECT_EQ(entryOpens == 0, c.viewsAreOne);
+    EXPECT_EQ(entryOpens == 0, c.machine.oneRegistry);
   }
 
   // An installation recorded after the first pass's scan (while its uninstaller ran) is the
   // second pass's to remove, after one it passes over.
   ToolRun late;
   late.registry.viewsAreOne = true;
+  late.processes.nativeMachine = kMachineI386;
   late.registry.view64.entries = {kept};
   late.processes.children[L"a.exe /S"] = fails;
   late.processes.children[L"a.exe /S"].onStart = [&late] {

@@ -255,6 +255,16 @@ Status FakeProcesses::CountFileUsers(const std::vector<std::wstring>& paths, std
   return kSuccess;
 }
 
+Status FakeProcesses::NativeMachine(std::uint16_t* machine) {
+  if (nativeMachineStatus == kSuccess) *machine = nativeMachine;
+  return nativeMachineStatus;
+}
+
+Status FakeProcesses::IsWow64(bool* wow64) {
+  if (isWow64Status == kSuccess) *wow64 = isWow64;
+  return isWow64Status;
+}
+
 Status FakeProcesses::CountModuleLoaders(const std::vector<std::wstring>& paths,
                                          std::uint32_t* count) {
   if (moduleLoadersStatus != kSuccess) return moduleLoadersStatus;

@@ -73,7 +73,6 @@ class FakeRegistry final : public RegistryApi {
   Status QueryValue(KeyHandle key, const wchar_t* valueName, std::uint8_t* data,
                     std::uint32_t* size) override;
   void CloseKey(KeyHandle key) override;
-  bool ViewsAreOne() override { return viewsAreOne; }
 
  private:
   struct Opened {
@@ -149,7 +148,13 @@ class FakeProcesses final : public ProcessApi {
   std::wstring systemFolder = L"C:\\Windows\\system32";
   std::wstring windowsFolder = L"C:\\Windows";
   std::wstring systemWow64Folder;  // none, as on 32-bit Windows
-  bool wow64 = false;              // a 32-bit process on 64-bit Windows
+  // Which Windows this is: the tool a 64-bit process, and what IsWow64Process2 (the native
+  // machine) and IsWow64Process say, or the error of asking.
+  bool process64 = true;
+  Status nativeMachineStatus = kSuccess;
+  std::uint16_t nativeMachine = kMachineAmd64;
+  Status isWow64Status = kSuccess;
+  bool isWow64 = false;
   std::vector<std::uint32_t> flags;
   std::vector<std::wstring> directories;
   // The environment block each start was given, NULs and all; "" for the tool's own.
@@ -199,7 +204,9 @@ class FakeProcesses final : public ProcessApi {
   std::wstring SystemFolder() override { return systemFolder; }
   std::wstring WindowsFolder() override { return windowsFolder; }
   std::wstring SystemWow64Folder() override { return systemWow64Folder; }
-  bool RunsUnderWow64() override { return wow64; }
+  bool Is64BitProcess() override { return process64; }
+  Status NativeMachine(std::uint16_t* machine) override;
+  Status IsWow64(bool* wow64) override;
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t timeoutMs,
                                Status* error) override;
   Status GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;

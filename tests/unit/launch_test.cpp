@@ -13,7 +13,8 @@ const wchar_t kEntryName[] = L"GPL Ghostscript u";
 Status Launch(FakeProcesses& processes, std::uint32_t waitMs = 1000) {
   FakeRegistry registry;
   registry.view64.entries = {{kEntryName, Utf16Bytes(L"u.exe")}};
-  return RunUninstaller(processes, {registry, RegistryView::View64, kEntryName}, L"u.exe", waitMs);
+  return RunUninstaller(processes, WindowsKind::Windows64, {registry, RegistryView::View64, kEntryName},
+                        L"u.exe", waitMs);
 }
 
 struct LaunchCase {
@@ -171,7 +172,8 @@ TEST(RunUninstaller, JobWaitEndsWithTheUninstall) {
       };
     }
     processes.children[L"u.exe /S"] = c.child;
-    EXPECT_EQ(RunUninstaller(processes, {registry, RegistryView::View64, kEntryName}, L"u.exe",
+    EXPECT_EQ(RunUninstaller(processes, WindowsKind::Windows64,
+                             {registry, RegistryView::View64, kEntryName}, L"u.exe",
                              c.limitMs),
               c.status);
     if (!c.slices.empty()) {
@@ -272,7 +274,8 @@ TEST(RunUninstaller, WithoutAJobWaitsForTheEntryToGo) {
     FakeProcesses processes;
     processes.createJobStatus = kErrorAccessDenied;
     processes.children[L"u.exe /S"] = Child(c.exitCode);
-    EXPECT_EQ(RunUninstaller(processes, {registry, RegistryView::View64, kEntryName}, L"u.exe",
+    EXPECT_EQ(RunUninstaller(processes, WindowsKind::Windows64,
+                             {registry, RegistryView::View64, kEntryName}, L"u.exe",
                              c.limitMs),
               static_cast<Status>(c.exitCode));
     EXPECT_EQ(processes.sleeps, c.sleeps);

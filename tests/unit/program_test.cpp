@@ -14,7 +14,7 @@ const wchar_t kEntryName[] = L"GPL Ghostscript u";
 struct Machine {
   const char* what;
   RegistryView view;
-  bool wow64;
+  WindowsKind windows;
   const wchar_t* systemWow64Folder;
   const wchar_t* systemFolder = L"C:\\Windows\\system32";  // "": the platform does not say
 };
@@ -35,14 +35,13 @@ void ExpectPrograms(const Machine& machine, const std::vector<ProgramCase>& case
     SCOPED_TRACE(testing::PrintToString(c.value));
     FakeProcesses processes;
     processes.files = c.files;
-    processes.wow64 = machine.wow64;
     processes.systemWow64Folder = machine.systemWow64Folder;
     processes.systemFolder = machine.systemFolder;
     // A program in use in a bin folder that no installation's folder names: it holds nothing back.
     processes.folders[L"\\bin"] = {L"gsdll.dll"};
     processes.openFailures[L"\\bin\\gsdll.dll"] = {};
     FakeRegistry registry;
-    EXPECT_EQ(RunUninstaller(processes, {registry, machine.view, kEntryName}, c.value, 1000),
+    EXPECT_EQ(RunUninstaller(processes, machine.windows, {registry, machine.view, kEntryName}, c.value, 1000),
               c.status);
     if (c.status != kSuccess) {
       EXPECT_TRUE(processes.commands.empty());
@@ -52,7 +51,7 @@ void ExpectPrograms(const Machine& machine, const std::vector<ProgramCase>& case
     const std::wstring commandLine = c.commandLine.empty() ? c.value + L" /S" : c.commandLine;
     EXPECT_EQ(processes.commands, std::vector<std::wstring>{commandLine});
     StartCommand command;
-    if (c.folder && ChooseProgram(processes, machine.view, c.value, &command) == kSuccess) {
+    if (c.folder && ChooseProgram(processes, machine.windows, machine.view, c.value, &command) == kSuccess) {
       EXPECT_EQ(command.folder, *c.folder);
     }
   }
@@ -76,7 +75,7 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
   const std::wstring gsOld = L"C:\\gs\\uninstgs.exe";
   const std::wstring log864 = L"\"C:\\Program Files\\gs\\gs8.64\\uninstal.txt\"";
   const std::wstring log904 = L"\"C:\\Program Files\\gs\\gs9.04\\uninstal.txt\"";
-  ExpectPrograms({"32-bit Windows", RegistryView::View64, false, L""}, {
+  ExpectPrograms({"32-bit Windows", RegistryView::View64, WindowsKind::Windows32, L""}, {
       {L"\"C:\\Program Files\\gs\\uninstgs.exe\" /x", {}, gs, kSuccess, L"", L"C:\\Program Files\\gs"},
       {L"\"C:\\Program Files\\gs\\uninstgs\" /x", {}, gs},  // the platform adds ".exe" too
       {L"C:\\Tools\\My Apps\\uninst.exe REAL 0 0", {real, planted}, real},
@@ -172,7 +171,8 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
   // A 32-bit process on 64-bit Windows: its own system folder is the 32-bit one. A 64-bit entry's
   // programs are in the 64-bit one, which it reaches as Sysnative.
   const std::wstring sysnative = L"C:\\Windows\\Sysnative";
-  const Machine wow64 = {"32-bit product on 64-bit Windows, 64-bit view", RegistryView::View64, true,
+  const Machine wow64 = {"32-bit product on 64-bit Windows, 64-bit view", RegistryView::View64,
+                         WindowsKind::Windows64Wow64,
                          L"C:\\Windows\\SysWOW64"};
   ExpectPrograms(wow64, {
       {L"C:\\Windows\\System32\\gsu64.exe /x", {}, sysnative + L"\\gsu64.exe"},
@@ -209,7 +209,8 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
       {L"\"C:\\Windows\\Sysnativex\\u.cmd\"", {}, sysnative + L"\\cmd.exe", kSuccess,
        L"\"C:\\Windows\\System32\\cmd.exe\" /c \"\"C:\\Windows\\Sysnativex\\u.cmd\" /S\""},
   });
-  ExpectPrograms({"32-bit product on 64-bit Windows, 32-bit view", RegistryView::View32, true,
+  ExpectPrograms({"32-bit product on 64-bit Windows, 32-bit view", RegistryView::View32,
+                  WindowsKind::Windows64Wow64,
                   L"C:\\Windows\\SysWOW64"}, {
       {L"C:\\Windows\\System32\\gsu32.exe /x", {}, L"C:\\Windows\\System32\\gsu32.exe"},
       {L"gsu32.exe", {L"C:\\Windows\\system32\\gsu32.exe"}, L"C:\\Windows\\system32\\gsu32.exe"},
@@ -219,7 +220,8 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
        L"\"C:\\Windows\\system32\\cmd.exe\" /c \"\"C:\\Windows\\Sysnative\\gsu.bat\" /S\""},
   });
   // A 64-bit process: a 32-bit entry's programs are in the 32-bit system folder.
-  ExpectPrograms({"x86-64 build, 32-bit view", RegistryView::View32, false, L"C:\\Windows\\SysWOW64"}, {
+  ExpectPrograms({"x86-64 build, 32-bit view", RegistryView::View32, WindowsKind::Windows64,
+                  L"C:\\Windows\\SysWOW64"}, {
       {L"C:\\Windows\\System32\\gsu32.exe /x", {}, L"C:\\Windows\\SysWOW64\\gsu32.exe"},
       {L"gsu32.exe", {L"C:\\Windows\\SysWOW64\\gsu32.exe", L"C:\\Windows\\system32\\gsu32.exe"},
        L"C:\\Windows\\SysWOW64\\gsu32.exe"},
@@ -227,11 +229,12 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
        L"\"C:\\Windows\\SysWOW64\\cmd.exe\" /c \"\"C:\\Tools\\u.bat\" /S\""},
   });
   // A batch file needs the command interpreter of a system folder that the platform names.
-  ExpectPrograms({"no system folder known", RegistryView::View64, false, L"", L""}, {
+  ExpectPrograms({"no system folder known", RegistryView::View64, WindowsKind::Windows64, L"", L""}, {
       {L"C:\\Tools\\u.bat", {L"C:\\Tools\\u.bat"}, L"", kErrorFileNotFound},
       {L"C:\\Tools\\u.exe", {}, L"C:\\Tools\\u.exe"},
   });
-  ExpectPrograms({"x86-64 build, 64-bit view", RegistryView::View64, false, L"C:\\Windows\\SysWOW64"}, {
+  ExpectPrograms({"x86-64 build, 64-bit view", RegistryView::View64, WindowsKind::Windows64,
+                  L"C:\\Windows\\SysWOW64"}, {
       {L"C:\\Windows\\System32\\gsu64.exe /x", {}, L"C:\\Windows\\System32\\gsu64.exe"},
       {L"gsu64.exe", {L"C:\\Windows\\SysWOW64\\gsu64.exe", L"C:\\Windows\\system32\\gsu64.exe"},
        L"C:\\Windows\\system32\\gsu64.exe"},
@@ -242,22 +245,21 @@ TEST(ChooseProgram, RunsOnlyTheProgramTheValueNames) {
 // else; a folder the platform does not give is not looked in.
 TEST(ChooseProgram, LooksForABareNameInTheSystemFoldersAlone) {
   struct Case {
-    bool wow64;
+    WindowsKind windows;
     const wchar_t* systemFolder;
     std::vector<std::wstring> checks;
   };
   const Case cases[] = {
-      {false, L"", {L"C:\\Windows\\bare.exe"}},
-      {false, L"C:\\Windows\\system32", {L"C:\\Windows\\system32\\bare.exe", L"C:\\Windows\\bare.exe"}},
-      {true, L"C:\\Windows\\system32", {L"C:\\Windows\\Sysnative\\bare.exe", L"C:\\Windows\\bare.exe"}},
+      {WindowsKind::Windows64, L"", {L"C:\\Windows\\bare.exe"}},
+      {WindowsKind::Windows64, L"C:\\Windows\\system32", {L"C:\\Windows\\system32\\bare.exe", L"C:\\Windows\\bare.exe"}},
+      {WindowsKind::Windows64Wow64, L"C:\\Windows\\system32", {L"C:\\Windows\\Sysnative\\bare.exe", L"C:\\Windows\\bare.exe"}},
   };
   for (const Case& c : cases) {
     FakeProcesses processes;
     processes.files.emplace();
     processes.systemFolder = c.systemFolder;
-    processes.wow64 = c.wow64;
     StartCommand command;
-    EXPECT_EQ(ChooseProgram(processes, RegistryView::View64, L"bare /x", &command), kErrorFileNotFound);
+    EXPECT_EQ(ChooseProgram(processes, c.windows, RegistryView::View64, L"bare /x", &command), kErrorFileNotFound);
     EXPECT_EQ(processes.fileChecks, c.checks);
   }
 }

@@ -42,7 +42,7 @@ class RemoveInViewTest : public ::testing::Test {
     Platform platform{registry, processes, console, 5000};
     UninstallersRemoveTheirEntries(processes, registry);
     EntryList handled;
-    return RemoveInView(platform, view, handled);
+    return RemoveInView(platform, WindowsKind::Windows64, view, handled);
   }
   void Exit(const std::wstring& command, std::uint32_t code) {
     processes.children[command].exitCode = code;
@@ -343,7 +343,7 @@ TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
     const std::uint64_t before = processes.now;
     Platform platform{registry, processes, console, kUninstallWaitMs};
     EntryList handled;
-    EXPECT_EQ(RemoveInView(platform, RegistryView::View64, handled), c.status);
+    EXPECT_EQ(RemoveInView(platform, WindowsKind::Windows64, RegistryView::View64, handled), c.status);
     EXPECT_EQ(console.text, c.status == kSuccess ? "GPL Ghostscript 10.06.0 is uninstalled\n"
                                                  : "GPL Ghostscript 10.06.0 is failed to uninstall\n");
     EXPECT_EQ(processes.commands.size(), c.launches);

@@ -16,7 +16,8 @@ namespace {
 Status Launch(const std::wstring& uninstallString, std::uint32_t waitMs = 60000) {
   WinRegistry registry;
   WinProcesses processes;
-  return RunUninstaller(processes, {registry, RegistryView::View64, L"GPL Ghostscript no entry"},
+  return RunUninstaller(processes, TellWindows(processes),
+                        {registry, RegistryView::View64, L"GPL Ghostscript no entry"},
                         uninstallString, waitMs);
 }
 

@@ -49,33 +49,34 @@ bool PollUntil(ProcessApi& processes, std::uint32_t limitMs, Settled settled) {
 // needs no access to the files, says who uses them. A program seen loaded in a running process is
 // in use whatever the Restart Manager says; only the Restart Manager can tell that none is used
 // (a module list shows no file held open, nor the processes it may not read). Returns 0 when none
-// is in use, kErrorSharingViolation when one is, and `refusal` when that cannot be told.
-Status TestRefused(ProcessApi& processes, const std::vector<std::wstring>& refused, Status refusal) {
+// is in use, kErrorSharingViolation when one is, and the Restart Manager's error when that cannot
+// be told: its own answer (no session left, 353, or its registry lock timed out, 121, both of
+// which a restart of the machine mends), not the refusal, which says only that a file is
+// read-only or denied.
+Status TestRefused(ProcessApi& processes, const std::vector<std::wstring>& refused) {
   std::uint32_t users;  // written by a count that succeeds
   const Status asked = processes.CountFileUsers(refused, &users);
   if (asked == kSuccess && users != 0) return kErrorSharingViolation;
   std::uint32_t loaders;  // written by a count that succeeds
   if (processes.CountModuleLoaders(refused, &loaders) == kSuccess && loaders != 0)
     return kErrorSharingViolation;
-  return asked == kSuccess ? kSuccess : refusal;
+  return asked;
 }
 
 // Whether one of `programs` is in use: a running program has loaded it or holds it open, so that
 // an uninstaller could not delete it. Each is opened for writing without sharing, which fails with
 // kErrorSharingViolation while it is in use; one that opens, or that has gone, is not. Returns 0,
 // kErrorSharingViolation, or, when an open was refused and nothing could tell whether that
-// program is in use, the error of the first refused open.
+// program is in use, the error of the Restart Manager.
 Status TestPrograms(ProcessApi& processes, const std::vector<std::wstring>& programs) {
   std::vector<std::wstring> refused;
-  Status refusal = kSuccess;
   for (const std::wstring& program : programs) {
     const Status opened = processes.OpenUnshared(program);
     if (opened == kErrorSharingViolation) return opened;
     if (opened == kSuccess || opened == kErrorFileNotFound || opened == kErrorPathNotFound) continue;
-    if (refused.empty()) refusal = opened;
     refused.push_back(program);
   }
-  return refused.empty() ? kSuccess : TestRefused(processes, refused, refusal);
+  return refused.empty() ? kSuccess : TestRefused(processes, refused);
 }
 
 bool AnyLeft(ProcessApi& processes, const std::vector<std::wstring>& programs) {
@@ -150,12 +151,15 @@ std::wstring SortKey(std::wstring_view variable) {
 // SYSTEM a folder of its own (GetTempPath2W: C:\Windows\SystemTemp, which other users cannot
 // reach), TMP and TEMP name that folder; for any other user GetTempPath2W gives what
 // GetTempPathW gives, and there, as on a Windows without the function, the environment is the
-// tool's, unchanged. The block stays sorted by name, as the platform asks.
+// tool's, unchanged. The platform does not check that the folder is there, and nothing says that
+// the updates that brought the function to older Windows made it: where it is not a folder, the
+// environment is the tool's too. The block stays sorted by name, as the platform asks.
 std::wstring UninstallerEnvironment(ProcessApi& processes) {
   std::wstring folder = processes.TempFolder2();
   if (folder.empty() || folder == processes.TempFolder()) return L"";
   // Written as TEMP is, without its last backslash, but for a drive's root, "X:\".
   if (folder.back() == L'\\' && folder.size() != 3) folder.pop_back();
+  if (!processes.FolderExists(folder)) return L"";
   std::vector<std::wstring> variables = processes.Environment();
   for (const std::wstring name : {L"TEMP", L"TMP"}) {
     const auto at = std::find_if(variables.begin(), variables.end(),

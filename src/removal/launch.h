@@ -33,17 +33,18 @@ struct UninstallEntry {
 // a job that empties, its process exiting with 0, with `entry` still there, gives `entry`
 // kLeftoverWaitMs more to go. Without a job: until the started process has ended and, when it
 // exits with 0, until `entry` is gone. Its environment is the tool's, but for TMP and TEMP where
-// the platform gives SYSTEM a temporary folder of its own. Before the start, the installation's programs (InstallationPrograms) must be free: one in
-// use is tested again every quarter second, and after two seconds nothing is started; one whose
-// test is refused (a read-only file) is asked about of the Restart Manager and the running
-// processes' modules, and where they cannot tell, nothing is started either. After an
-// uninstall that exited with 0 and removed `entry`, they must be gone, within kLeftoverWaitMs of
-// its being found done. Returns the exit code of the process it started, read only once that
-// process has ended; kWaitTimeout when the wait ran out with the uninstall not done (everything is
-// left running); kErrorSharingViolation for an installation in use, left whole;
-// kErrorInstallFailure for programs left behind; or the error code of a failed choice, start or
-// wait, or of a refused test of a program that nothing could tell in use or free (the installation
-// left whole).
+// the platform gives SYSTEM a temporary folder of its own and that folder is there. Before the
+// start, the installation's programs (InstallationPrograms) must be free: one in use is tested
+// again every quarter second, and after two seconds nothing is started; one whose test is refused
+// (a read-only file) is asked about of the Restart Manager and the running processes' modules, and
+// where they cannot tell, nothing is started either. After an uninstall that exited with 0 and
+// removed `entry`, they must be gone, within kLeftoverWaitMs of its being found done. Returns the
+// exit code of the process it started, read only once that process has ended; kWaitTimeout when
+// the wait ran out with the uninstall not done (everything is left running);
+// kErrorSharingViolation for an installation in use, left whole; kErrorInstallFailure for programs
+// left behind; or the error code of a failed choice, start or wait, or, for a refused test of a
+// program that nothing could tell in use or free, the Restart Manager's (the installation left
+// whole).
 [[nodiscard]] Status RunUninstaller(ProcessApi& processes, WindowsKind windows,
                                     const UninstallEntry& entry, std::wstring_view uninstallString,
                                     std::uint32_t waitMs);

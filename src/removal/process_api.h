@@ -76,6 +76,9 @@ class ProcessApi {
   // Whether `path` names an existing file (a folder is not one).
   virtual bool FileExists(const std::wstring& path) = 0;
 
+  // Whether `path` names an existing folder.
+  virtual bool FolderExists(const std::wstring& path) = 0;
+
   // FindFirstFileW and FindNextFileW on "`folder`\*": the names of the files in `folder` (not of
   // its folders). Returns 0 with `names` set, or the error code (kErrorPathNotFound or
   // kErrorFileNotFound for a folder that is not there).

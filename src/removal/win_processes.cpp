@@ -146,6 +146,11 @@ bool WinProcesses::FileExists(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool WinProcesses::FolderExists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 Status WinProcesses::ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) {
   WIN32_FIND_DATAW found;
   const OwnedSearch search(FindFirstFileW((folder + L"\\*").c_str(), &found));

@@ -12,6 +12,7 @@ class WinProcesses : public ProcessApi {
   std::wstring TempFolder() override;
   std::wstring TempFolder2() override;
   bool FileExists(const std::wstring& path) override;
+  bool FolderExists(const std::wstring& path) override;
   Status ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) override;
   Status OpenUnshared(const std::wstring& path) override;
   Status CountFileUsers(const std::vector<std::wstring>& paths, std::uint32_t* count) override;

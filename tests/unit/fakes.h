@@ -197,6 +197,8 @@ class FakeProcesses final : public ProcessApi {
   std::wstring TempFolder() override { return tempFolder; }
   std::wstring TempFolder2() override { return tempFolder2; }
   bool FileExists(const std::wstring& path) override;
+  // A folder exists where its files are listed (`folders`).
+  bool FolderExists(const std::wstring& path) override { return folders.count(path) != 0; }
   Status ListFiles(const std::wstring& folder, std::vector<std::wstring>* names) override;
   Status OpenUnshared(const std::wstring& path) override;
   Status CountFileUsers(const std::vector<std::wstring>& paths, std::uint32_t* count) override;

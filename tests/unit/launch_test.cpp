@@ -196,8 +196,9 @@ TEST(RunUninstaller, JobWaitEndsWithTheUninstall) {
 
 // A process running as SYSTEM has C:\Windows\Temp for its temporary folder, where every user may
 // create files, and an NSIS uninstaller runs a copy of itself from there: where the platform gives
-// SYSTEM a folder of its own (GetTempPath2W), the uninstaller's TMP and TEMP name it, the rest of
-// the environment as the tool's, in order. Anywhere else the uninstaller gets the tool's own.
+// SYSTEM a folder of its own (GetTempPath2W), and that folder is there, the uninstaller's TMP and
+// TEMP name it, the rest of the environment as the tool's, in order. Anywhere else the uninstaller
+// gets the tool's own.
 TEST(RunUninstaller, SystemsUninstallerGetsItsOwnTemporaryFolder) {
   using Block = std::vector<std::wstring>;
   const Block system = {L"=C:=C:\\", L"ComSpec=C:\\Windows\\system32\\cmd.exe", L"TEMP=C:\\Windows\\TEMP",
@@ -220,6 +221,9 @@ TEST(RunUninstaller, SystemsUninstallerGetsItsOwnTemporaryFolder) {
       {"SYSTEM, names sorted in capitals", L"C:\\Windows\\TEMP\\", own + L"\\",
        {L"Tea=1", L"TMP=C:\\Windows\\TEMP", L"T_=2"}, {L"Tea=1", L"TEMP=" + own, L"TMP=" + own, L"T_=2"}},
       {"a Windows without GetTempPath2W", L"C:\\Windows\\TEMP\\", L"", system, {}},
+      // The platform does not check that the folder exists.
+      {"SYSTEM, its folder missing", L"C:\\Windows\\TEMP\\", L"C:\\Windows\\Gone\\", system, {}},
+      {"SYSTEM, a file by its folder's name", L"C:\\Windows\\TEMP\\", L"C:\\Windows\\File\\", system, {}},
       {"SYSTEM, names in other letter cases", L"C:\\Windows\\TEMP\\", own + L"\\",
        {L"Temp=C:\\Windows\\TEMP", L"tmp=C:\\Windows\\TEMP"}, {L"TEMP=" + own, L"TMP=" + own}},
       {"SYSTEM, neither set: each put in its place", L"C:\\Windows\\TEMP\\", own + L"\\",
@@ -237,6 +241,8 @@ TEST(RunUninstaller, SystemsUninstallerGetsItsOwnTemporaryFolder) {
     processes.tempFolder = c.temp;
     processes.tempFolder2 = c.temp2;
     processes.environment = c.environment;
+    for (const std::wstring folder : {own, std::wstring(L"T:\\")}) processes.folders[folder] = {};
+    processes.files = {L"C:\\Windows\\system32\\u.exe", L"C:\\Windows\\File"};
     ASSERT_EQ(Launch(processes), 0);
     std::wstring expected;
     for (const std::wstring& variable : c.given) expected += variable + L'\0';

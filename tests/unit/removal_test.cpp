@@ -263,7 +263,8 @@ constexpr std::uint64_t kForGood = UINT64_MAX;
 // stays whole for a later run. An open that is refused (a read-only file: access denied comes
 // before any sharing check) says nothing either way: the Restart Manager and the running
 // processes' module lists are asked instead, and where they cannot tell, nothing is started and
-// the refusal is the status. After an uninstall that removed its entry, a program still there
+// the Restart Manager's error is the status (353: no session left; 121: its registry lock timed
+// out), not the refusal. After an uninstall that removed its entry, a program still there
 // half a minute later is a failure (1603), however the uninstaller exited.
 TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
   const std::wstring bin = L"C:\\gs\\gs10.06.0\\bin";
@@ -288,16 +289,19 @@ TEST_F(RemoveInViewTest, InstallationInUseIsKeptWhole) {
       {"refused, another one used", {{L"GSWIN64.EXE", denied}}, {}, 0, true, kSuccess, 1, 0, 0,
        {{L"gsdll64.dll", kForGood}}, {{L"gswin64c.exe", kForGood}}},
       {"refused, the Restart Manager fails: cannot tell", {{L"gsdll64.dll", denied}}, {}, 0, true,
-       kErrorAccessDenied, 0, 0, 0, {}, {}, kWriteFault},
+       kWriteFault, 0, 0, 0, {}, {}, kWriteFault},
+      {"refused, no Restart Manager session left", {{L"gsdll64.dll", denied}}, {}, 0, true, 353, 0,
+       0, 0, {}, {}, 353},
+      {"refused, the Restart Manager timed out", {{L"gsdll64.dll", denied}}, {}, 0, true, 121, 0, 0,
+       0, {}, {}, 121},
       {"refused, the Restart Manager fails, loaded", {{L"gsdll64.dll", denied}}, {}, 0, true,
        kErrorSharingViolation, 0, 2000, 0, {}, {{L"gsdll64.dll", kForGood}}, kWriteFault},
       {"refused, the module lists fail: the Restart Manager decides", {{L"gsdll64.dll", denied}}, {},
        0, true, kSuccess, 1, 0, 0, {}, {}, kSuccess, kErrorAccessDenied},
       {"refused with another error, cannot tell", {{L"gswin64c.exe", {kLockViolation}}}, {}, 0, true,
-       kLockViolation, 0, 0, 0, {}, {}, kWriteFault},
-      {"two refused, cannot tell: the first one's error",
-       {{L"gsdll64.dll", denied}, {L"gswin64c.exe", {kLockViolation}}}, {}, 0, true,
-       kErrorAccessDenied, 0, 0, 0, {}, {}, kWriteFault},
+       kWriteFault, 0, 0, 0, {}, {}, kWriteFault},
+      {"two refused, cannot tell", {{L"gsdll64.dll", denied}, {L"gswin64c.exe", {kLockViolation}}},
+       {}, 0, true, kWriteFault, 0, 0, 0, {}, {}, kWriteFault},
       {"one refused, one in use", {{L"GSWIN64.EXE", denied}, {L"gsdll64.dll", inUse}}, {}, 0, true,
        kErrorSharingViolation, 0, 2000},
       {"gone by its open", {{L"gswin64c.exe", {kErrorFileNotFound}}}, {}, 0, true, kSuccess, 1, 0},

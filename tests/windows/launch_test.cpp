@@ -58,7 +58,8 @@ TEST(RealLaunch, ProgramThatDoesNotExistGivesTheStartError) {
 
 // The command line reaches the child exactly as built, and it runs in C:\. Its environment is the
 // tool's, but for TMP and TEMP where GetTempPath2W gives another folder than GetTempPathW (SYSTEM's
-// own): Wine 8 has no GetTempPath2W, Wine 10 has one that gives any user GetTempPathW's folder.
+// own) and that folder is there: Wine 8 has no GetTempPath2W, Wine 10 has one that gives any user
+// GetTempPathW's folder.
 // The test says which way this Windows went.
 TEST(RealLaunch, ChildGetsTheCommandLineAsIsAndRunsInDriveC) {
   const std::wstring record = ScratchFile(L"record");
@@ -70,11 +71,14 @@ TEST(RealLaunch, ChildGetsTheCommandLineAsIsAndRunsInDriveC) {
   WinProcesses processes;
   std::wstring systemTemp = processes.TempFolder2();
   const bool has2 = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W") != nullptr;
-  const bool own = systemTemp.empty() || systemTemp == processes.TempFolder();
-  std::printf("GetTempPath2W: %s\n", !has2 ? "missing: the uninstaller gets the tool's TMP and TEMP"
-                                     : own  ? "gives GetTempPathW's folder: the tool's TMP and TEMP"
-                                            : "gives another folder: the uninstaller's TMP and TEMP");
-  if (!own) systemTemp.pop_back();  // without its last backslash, as TEMP is written
+  const bool same = systemTemp.empty() || systemTemp == processes.TempFolder();
+  if (!same) systemTemp.pop_back();  // without its last backslash, as TEMP is written
+  const bool own = same || !processes.FolderExists(systemTemp);
+  std::printf("GetTempPath2W: %s\n",
+              !has2  ? "missing: the uninstaller gets the tool's TMP and TEMP"
+              : same ? "gives GetTempPathW's folder: the tool's TMP and TEMP"
+              : own  ? "gives another folder, which is not there: the tool's TMP and TEMP"
+                     : "gives another folder: the uninstaller's TMP and TEMP");
   for (const wchar_t* variable : {L"TEMP", L"TMP"}) {
     wchar_t tool[MAX_PATH] = {};
     ASSERT_NE(GetEnvironmentVariableW(variable, tool, MAX_PATH), 0u);

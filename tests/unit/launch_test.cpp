@@ -241,7 +241,7 @@ TEST(RunUninstaller, SystemsUninstallerGetsItsOwnTemporaryFolder) {
     processes.tempFolder = c.temp;
     processes.tempFolder2 = c.temp2;
     processes.environment = c.environment;
-    for (const std::wstring folder : {own, std::wstring(L"T:\\")}) processes.folders[folder] = {};
+    for (const std::wstring& folder : {own, std::wstring(L"T:\\")}) processes.folders[folder] = {};
     processes.files = {L"C:\\Windows\\system32\\u.exe", L"C:\\Windows\\File"};
     ASSERT_EQ(Launch(processes), 0);
     std::wstring expected;

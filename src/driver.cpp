@@ -5,6 +5,7 @@
 
 #include "discovery/detection.h"
 #include "removal/removal.h"
+#include "removal/removal_lock.h"
 #include "windows_kind.h"
 
 Status ParseSwitch(int argc, const wchar_t* const* argv, Console& console, RunMode& mode) {
@@ -31,6 +32,22 @@ Status Run(Platform& platform, int argc, const wchar_t* const* argv) {
     // The only message without a line end.
     platform.console.Write("Operation failed with the error code : " + std::to_string(parsed));
     return parsed;
+  }
+
+  // One removal at a time on a machine: a run that finds another removing detects and starts
+  // nothing, and says so; the deployment system tries again later. Detection alone takes no lock.
+  RemovalLock lock(platform.processes);
+  if (mode == RunMode::Remove) {
+    const Status locked = lock.Take();
+    if (locked == kErrorInstallAlreadyRunning) {
+      platform.console.Write("Another gs-uninstall is removing Ghostscript: try again later.\n");
+      return locked;
+    }
+    if (locked != kSuccess) {
+      platform.console.Write("The lock that keeps removals apart could not be taken: error " +
+                             std::to_string(locked) + ".\n");
+      return locked;
+    }
   }
 
   bool found64 = false;

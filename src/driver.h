@@ -11,6 +11,8 @@ enum class RunMode { Detect, Remove };
 [[nodiscard]] Status ParseSwitch(int argc, const wchar_t* const* argv, Console& console,
                                  RunMode& mode);
 
-// One whole run: parse the switch, detect in both views, remove unless told only to detect.
-// Returns the exit status: 0, -1 when nothing is installed, or the failure to report.
+// One whole run: parse the switch, detect in both views, remove unless told only to detect. A
+// removal holds the machine's removal lock throughout (see RemovalLock). Returns the exit status:
+// 0, -1 when nothing is installed, kErrorInstallAlreadyRunning when another run is removing, or
+// the failure to report.
 [[nodiscard]] Status RunTool(Platform& platform, int argc, const wchar_t* const* argv);

@@ -159,6 +159,27 @@ class ProcessApi {
   // active in the job. Returns 0, with `count` written, or the error code.
   [[nodiscard]] virtual Status CountActiveProcesses(ProcessHandle job, std::uint32_t* count) = 0;
 
+  // CreateMutexW named `name`, not taken: where it is new, with the Administrators group for its
+  // owner and an access list that lets SYSTEM and the Administrators group alone at it
+  // ("O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)"). Returns 0 with `lock` owning a handle to it, new or made
+  // before, or the error: kErrorAccessDenied where an object of that name is there and denies this
+  // process, kErrorInvalidHandle where it is another kind of object, kErrorInvalidOwner where this
+  // process may not make the Administrators group an owner (it is not an administrator).
+  [[nodiscard]] virtual Status OpenLock(const wchar_t* name, OwnedHandle* lock) = 0;
+
+  // GetSecurityInfo: whether the owner of `lock` is SYSTEM or the Administrators group. Returns 0
+  // with `byAdministrators` written, or the error.
+  [[nodiscard]] virtual Status LockOwnedByAdministrators(ProcessHandle lock,
+                                                         bool* byAdministrators) = 0;
+
+  // WaitForSingleObject on `lock` without waiting: 0 when this thread now holds it (also when the
+  // process that held it ended without giving it up: WAIT_ABANDONED), kWaitTimeout when another
+  // holds it, or the error.
+  [[nodiscard]] virtual Status TryLock(ProcessHandle lock) = 0;
+
+  // ReleaseMutex: gives up a lock this thread holds.
+  virtual void ReleaseLock(ProcessHandle lock) = 0;
+
   // GetTickCount64: milliseconds since some fixed moment.
   virtual std::uint64_t TickCount() = 0;
 

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <restartmanager.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <utility>
@@ -324,6 +326,48 @@ Status WinProcesses::CountActiveProcesses(ProcessHandle job, std::uint32_t* coun
   *count = accounting.ActiveProcesses;
   return kSuccess;
 }
+
+Status WinProcesses::OpenLock(const wchar_t* name, OwnedHandle* lock) {
+  SECURITY_ATTRIBUTES security = {};
+  security.nLength = sizeof(security);
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &security.lpSecurityDescriptor,
+          nullptr))
+    return static_cast<Status>(GetLastError());
+  const HANDLE mutex = CreateMutexW(&security, FALSE, name);
+  const DWORD error = GetLastError();
+  LocalFree(security.lpSecurityDescriptor);
+  if (mutex == nullptr) return static_cast<Status>(error);
+  *lock = OwnedHandle(this, mutex);
+  return kSuccess;
+}
+
+Status WinProcesses::LockOwnedByAdministrators(ProcessHandle lock, bool* byAdministrators) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD status = GetSecurityInfo(lock, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                       nullptr, nullptr, nullptr, &descriptor);
+  if (status != ERROR_SUCCESS) return static_cast<Status>(status);
+  // An object may have no owner at all: then it is nobody's lock.
+  *byAdministrators = owner != nullptr && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                                           IsWellKnownSid(owner, WinLocalSystemSid));
+  LocalFree(descriptor);
+  return kSuccess;
+}
+
+Status WinProcesses::TryLock(ProcessHandle lock) {
+  switch (WaitForSingleObject(lock, 0)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:  // its holder ended without giving it up: it is this thread's now
+      return kSuccess;
+    case WAIT_TIMEOUT:
+      return kWaitTimeout;
+    default:
+      return static_cast<Status>(GetLastError());
+  }
+}
+
+void WinProcesses::ReleaseLock(ProcessHandle lock) { ReleaseMutex(lock); }
 
 std::uint64_t WinProcesses::TickCount() { return GetTickCount64(); }
 

@@ -32,6 +32,10 @@ class WinProcesses : public ProcessApi {
   Status AssignToJob(ProcessHandle job, ProcessHandle process) override;
   Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs) override;
   Status CountActiveProcesses(ProcessHandle job, std::uint32_t* count) override;
+  Status OpenLock(const wchar_t* name, OwnedHandle* lock) override;
+  Status LockOwnedByAdministrators(ProcessHandle lock, bool* byAdministrators) override;
+  Status TryLock(ProcessHandle lock) override;
+  void ReleaseLock(ProcessHandle lock) override;
   std::uint64_t TickCount() override;
   void Sleep(std::uint32_t ms) override;
   void CloseHandle(ProcessHandle handle) override;

@@ -301,4 +301,77 @@ TEST(RunTool, RemovalPassScansItsViewAgain) {
   EXPECT_EQ(processes.commands, (std::vector<std::wstring>{L"late.exe /S", L"b.exe /S"}));
 }
 
+// One removal at a time on a machine: a removal takes the lock before it detects anything and
+// gives it up at its end; a run that finds it held detects and starts nothing, and says so (1618,
+// a deployment system's "try again later"). A lock that a user who is not an administrator made,
+// an object of its name that denies the run or is no lock, or a run that is no administrator:
+// nothing to respect, and the removal goes on. Any other failure to take the lock or to read its
+// owner: no removal without it. Detection takes no lock.
+TEST(RunTool, OneRemovalAtATime) {
+  const std::string removes = "GPL Ghostscript A is detected\nGPL Ghostscript A is uninstalled\n";
+  const std::string failed = "The lock that keeps removals apart could not be taken: error ";
+  struct Case {
+    const char* what;
+    Status open;
+    bool byAdministrators;
+    Status owner;
+    Status take;
+    Status status;
+    std::string output;
+    std::vector<std::string> lockEvents;  // and the start, in order
+  };
+  const std::vector<std::string> held = {"open lock", "take lock 0", "start", "release lock 0",
+                                         "close lock 0"};
+  const std::vector<std::string> ignored = {"open lock", "start", "close lock 0"};
+  const Case cases[] = {
+      {"free", kSuccess, true, kSuccess, kSuccess, kSuccess, removes, held},
+      {"held by another run", kSuccess, true, kSuccess, kWaitTimeout, kErrorInstallAlreadyRunning,
+       "Another gs-uninstall is removing Ghostscript: try again later.\n",
+       {"open lock", "take lock 0", "close lock 0"}},
+      {"made by a user who is not an administrator", kSuccess, false, kSuccess, kWaitTimeout,
+       kSuccess, removes, ignored},
+      {"its name taken by an object that denies the run", kErrorAccessDenied, true, kSuccess,
+       kSuccess, kSuccess, removes, {"open lock", "start"}},
+      {"its name taken by another kind of object", kErrorInvalidHandle, true, kSuccess, kSuccess,
+       kSuccess, removes, {"open lock", "start"}},
+      {"the run is no administrator", kErrorInvalidOwner, true, kSuccess, kSuccess, kSuccess,
+       removes, {"open lock", "start"}},
+      {"cannot be made", 1450, true, kSuccess, kSuccess, 1450, failed + "1450.\n", {"open lock"}},
+      {"its owner cannot be read", kSuccess, true, kErrorAccessDenied, kSuccess, kErrorAccessDenied,
+       failed + "5.\n", {"open lock", "close lock 0"}},
+      {"cannot be tried", kSuccess, true, kSuccess, kErrorInvalidHandle, kErrorInvalidHandle,
+       failed + "6.\n", {"open lock", "take lock 0", "close lock 0"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ToolRun run;
+    run.registry.view64.entries = {Entry(L"GPL Ghostscript A", L"a.exe")};
+    run.processes.openLockStatus = c.open;
+    run.processes.lockByAdministrators = c.byAdministrators;
+    run.processes.lockOwnerStatus = c.owner;
+    run.processes.tryLockStatus = c.take;
+    // The lock comes before the first look at the registry.
+    std::size_t eventsAtFirstOpen = SIZE_MAX;
+    run.registry.onOpen = [&](const std::wstring&) {
+      eventsAtFirstOpen = std::min(eventsAtFirstOpen, run.processes.events.size());
+    };
+    EXPECT_EQ(run.Go({L"remove"}), c.status);
+    EXPECT_EQ(run.console.text, c.output);
+    std::vector<std::string> lockEvents;
+    for (const std::string& event : run.processes.events)
+      if (event.find("lock") != std::string::npos || event == "start") lockEvents.push_back(event);
+    EXPECT_EQ(lockEvents, c.lockEvents);
+    // Nothing is looked at before the lock has been asked about; nothing at all without it.
+    const bool takes = c.lockEvents.size() > 1 && c.lockEvents[1] == "take lock 0";
+    EXPECT_EQ(eventsAtFirstOpen, c.output == removes ? (takes ? 2u : 1u) : SIZE_MAX);
+  }
+
+  ToolRun detect;
+  detect.registry.view64.entries = {Entry(L"GPL Ghostscript A", L"a.exe")};
+  detect.processes.tryLockStatus = kWaitTimeout;
+  EXPECT_EQ(detect.Go({L"detect"}), kSuccess);
+  EXPECT_EQ(detect.console.text, "GPL Ghostscript A is detected\n");
+  EXPECT_EQ(detect.processes.events, std::vector<std::string>{});
+}
+
 }  // namespace

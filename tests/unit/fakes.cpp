@@ -9,7 +9,6 @@
 namespace {
 
 constexpr Status kErrorNoMoreItems = 259;
-constexpr Status kErrorInvalidHandle = 6;
 
 // Handles are small numbers; 0 is never handed out.
 void* HandleFor(std::size_t index) { return reinterpret_cast<void*>(index + 1); }
@@ -312,6 +311,27 @@ Status FakeProcesses::TerminateProcess(ProcessHandle process, std::uint32_t exit
   events.push_back("terminate " + Name(process) + " " + std::to_string(exitCode));
   return kSuccess;
 }
+
+Status FakeProcesses::OpenLock(const wchar_t* name, OwnedHandle* lock) {
+  EXPECT_EQ(std::wstring(name), L"Global\\gs-uninstall removal");
+  events.push_back("open lock");
+  if (openLockStatus != kSuccess) return openLockStatus;
+  *lock = Open("lock", 0, 0);
+  return kSuccess;
+}
+
+Status FakeProcesses::LockOwnedByAdministrators(ProcessHandle lock, bool* byAdministrators) {
+  EXPECT_EQ(Name(lock), "lock 0");
+  if (lockOwnerStatus == kSuccess) *byAdministrators = lockByAdministrators;
+  return lockOwnerStatus;
+}
+
+Status FakeProcesses::TryLock(ProcessHandle lock) {
+  events.push_back("take " + Name(lock));
+  return tryLockStatus;
+}
+
+void FakeProcesses::ReleaseLock(ProcessHandle lock) { events.push_back("release " + Name(lock)); }
 
 Status FakeProcesses::CreateJob(OwnedHandle* job, OwnedHandle* port) {
   events.push_back("create job");

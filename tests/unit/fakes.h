@@ -172,6 +172,12 @@ class FakeProcesses final : public ProcessApi {
   std::function<void()> beforeStart;
   // Runs after each start, with the command line and what the child does.
   std::function<void(const std::wstring&, const FakeChild&)> afterStart;
+  // The removal lock: the error of opening it, whether SYSTEM or an administrator owns it (or the
+  // error of asking), and what trying it gives (kWaitTimeout: another run holds it).
+  Status openLockStatus = kSuccess;
+  bool lockByAdministrators = true;
+  Status lockOwnerStatus = kSuccess;
+  Status tryLockStatus = kSuccess;
   Status createJobStatus = kSuccess;
   Status assignStatus = kSuccess;
   Status countStatus = kSuccess;
@@ -218,6 +224,10 @@ class FakeProcesses final : public ProcessApi {
   Status AssignToJob(ProcessHandle job, ProcessHandle process) override;
   Status WaitForJobMessage(ProcessHandle port, std::uint32_t timeoutMs) override;
   Status CountActiveProcesses(ProcessHandle job, std::uint32_t* count) override;
+  Status OpenLock(const wchar_t* name, OwnedHandle* lock) override;
+  Status LockOwnedByAdministrators(ProcessHandle lock, bool* byAdministrators) override;
+  Status TryLock(ProcessHandle lock) override;
+  void ReleaseLock(ProcessHandle lock) override;
   std::uint64_t TickCount() override { return now; }
   void Sleep(std::uint32_t ms) override;
   void CloseHandle(ProcessHandle handle) override;

@@ -24,9 +24,15 @@
 //                      work to a copy of itself: the copy deletes the entry, then sleeps MS
 //   --late             with --hand-over, the copy sleeps MS first and deletes the entry after
 //   --pause MS         sleep MS at once, before the arguments after it
+//   --hold-lock OWNER  make the tool's removal lock with OWNER (an SDDL owner: BA for the
+//                      Administrators group, BU for the Users group) and an access list that lets
+//                      everyone at it, take it and hold it while it runs; record "locked=<0 or the
+//                      error>"
 // When it records, it also appends "exit=<its process id>" just before it exits.
 // Anything else (such as the silent switch "/S") is ignored.
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -102,6 +108,14 @@ int wmain(int argc, wchar_t** argv) {
       handedOverKey = std::wstring(L" --delete-key ") + argv[i + 1] + L" \"" + argv[i + 2] + L"\"";
       i += 2;
       if (!handOver) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, entry.path.c_str(), entry.view, 0);
+    } else if (arg == L"--hold-lock" && hasValue) {
+      const std::wstring sddl = std::wstring(L"O:") + argv[++i] + L"D:(A;;GA;;;WD)";
+      SECURITY_ATTRIBUTES security = {sizeof(security), nullptr, FALSE};
+      ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                           &security.lpSecurityDescriptor, nullptr);
+      const HANDLE mutex = CreateMutexW(&security, TRUE, L"Global\\gs-uninstall removal");
+      const DWORD locked = mutex != nullptr && GetLastError() == ERROR_SUCCESS ? 0 : GetLastError();
+      if (!record.empty()) Append(record, "locked=" + std::to_string(locked) + "\n");
     } else if (arg == L"--delete" && hasValue) {
       DeleteFileW(argv[++i]);
     } else if (arg == L"--hand-over") {

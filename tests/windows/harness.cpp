@@ -53,6 +53,35 @@ void ExpectStillRunningAndEnd(const std::wstring& record, const std::string& tag
   CloseHandle(process);
 }
 
+RunningProgram::RunningProgram(std::wstring commandLine) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                      nullptr, nullptr, &startup, &info)) {
+    ADD_FAILURE() << "start failed: " << GetLastError();
+    return;
+  }
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+}
+
+std::string RunningProgram::AwaitRecord(const std::wstring& record, const std::string& tag) {
+  const ULONGLONG startedAt = GetTickCount64();
+  bool ended = process_ == nullptr;
+  while (RecordedLines(record, tag).empty() && !ended && GetTickCount64() - startedAt < 300000)
+    ended = WaitForSingleObject(process_, 50) == WAIT_OBJECT_0;
+  return "its record: \"" + ReadFile(record) + "\"" + (ended ? " (it has ended)" : "");
+}
+
+void RunningProgram::End() {
+  if (process_ == nullptr) return;
+  TerminateProcess(process_, 0);
+  EXPECT_EQ(WaitForSingleObject(process_, 10000), WAIT_OBJECT_0);
+  CloseHandle(process_);
+  process_ = nullptr;
+}
+
 DWORD StartError(const std::wstring& commandLine, const std::wstring& application) {
   std::wstring writable = commandLine;
   STARTUPINFOW startup = {};

@@ -89,6 +89,25 @@ InProcessResult RunToolInProcess(RegistryApi& registry, ProcessApi& processes,
                                  std::uint32_t waitMs, const wchar_t* argument = nullptr,
                                  const std::function<void(const std::string&)>& onLine = {});
 
+// Owns a process started for a test, and ends it when it goes out of scope.
+class RunningProgram {
+ public:
+  explicit RunningProgram(std::wstring commandLine);
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+  ~RunningProgram() { End(); }
+  // Waits on what the program, a fixture started with --record `record`, says: until its record
+  // holds a line that starts with `tag`, or it has ended. A busy machine may take long to start it;
+  // only a bound far beyond any start ends the wait without its word. Returns what it said, for a
+  // failure to name.
+  std::string AwaitRecord(const std::wstring& record, const std::string& tag);
+  // Ends it at once, as a crash would, and waits until it has ended.
+  void End();
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
 // Copies of the fixture uninstaller (or another program) at the paths a test names, and folders
 // and files for them, removed again at its end.
 class PlantedPrograms {

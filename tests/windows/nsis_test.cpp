@@ -135,47 +135,6 @@ TEST_F(NsisTest, AbortedUninstallIsAFailure) {
   EXPECT_TRUE(FolderExists(folder));
 }
 
-// Owns a process started for a test, and ends it when it goes out of scope.
-class RunningProgram {
- public:
-  explicit RunningProgram(std::wstring commandLine) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
-      ADD_FAILURE() << "start failed: " << GetLastError();
-      return;
-    }
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
-  }
-  RunningProgram(const RunningProgram&) = delete;
-  RunningProgram& operator=(const RunningProgram&) = delete;
-  ~RunningProgram() { End(); }
-  // Waits on what the program, a fixture started with --record `record`, says: until its record
-  // holds a line that starts with `tag`, or it has ended. A busy machine may take long to start it;
-  // only a bound far beyond any start ends the wait without its word. Returns what it said, for a
-  // failure to name.
-  std::string AwaitRecord(const std::wstring& record, const std::string& tag) {
-    const ULONGLONG startedAt = GetTickCount64();
-    bool ended = process_ == nullptr;
-    while (RecordedLines(record, tag).empty() && !ended && GetTickCount64() - startedAt < 300000)
-      ended = WaitForSingleObject(process_, 50) == WAIT_OBJECT_0;
-    return "its record: \"" + ReadFile(record) + "\"" + (ended ? " (it has ended)" : "");
-  }
-  void End() {
-    if (process_ == nullptr) return;
-    TerminateProcess(process_, 0);
-    EXPECT_EQ(WaitForSingleObject(process_, 10000), WAIT_OBJECT_0);
-    CloseHandle(process_);
-    process_ = nullptr;
-  }
-
- private:
-  HANDLE process_ = nullptr;
-};
-
 // The error of an open of `path` for writing without sharing, as the tool tests a program.
 DWORD UnsharedOpenError(const std::wstring& path) {
   const HANDLE file =

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 #include "harness.h"
 
@@ -359,6 +360,64 @@ TEST_F(ToolTest, MissingUninstallKeyInOneView) {
     const ProcessResult result = RunTool(c.arguments);
     EXPECT_EQ(result.output, c.output);
     EXPECT_EQ(result.exitCode, c.exitCode);
+  }
+}
+
+// One removal at a time: a second run while the first removes (its uninstaller slow) detects and
+// starts nothing, says so and exits with 1618, and the first goes on; a run after both finds the
+// installation gone.
+TEST_F(ToolTest, SecondRemovalAtOnceIsToldToTryAgainLater) {
+  const std::wstring name = L"GPL Ghostscript 10.01.1";
+  entries_.Add(k64, name, FixtureCommand(L"--record " + Quoted(record_) +
+                                         L" --pause 8000 --delete-key 64 " + Quoted(name)));
+  ProcessResult first;
+  std::thread firstRun([&first] { first = RunTool(L"remove"); });
+  // The first run holds the lock once its uninstaller has started.
+  const ULONGLONG startedAt = GetTickCount64();
+  while (Commands().empty() && GetTickCount64() - startedAt < 300000) Sleep(50);
+  const ProcessResult second = RunTool(L"remove");
+  const bool firstStillRemoving = RecordedLines(record_, "exit=").empty();
+  firstRun.join();
+  EXPECT_EQ(second.output, "Another gs-uninstall is removing Ghostscript: try again later.\r\n");
+  EXPECT_EQ(second.exitCode, static_cast<DWORD>(ERROR_INSTALL_ALREADY_RUNNING));
+  EXPECT_TRUE(firstStillRemoving);
+  EXPECT_EQ(first.output, Narrow(name) + " is detected\r\n" + Narrow(name) + " is uninstalled\r\n");
+  EXPECT_EQ(first.exitCode, 0u);
+  EXPECT_EQ(Commands().size(), 1u);
+  const ProcessResult after = RunTool(L"remove");
+  EXPECT_EQ(after.output, "Ghostscript is not installed.\r\n");
+  EXPECT_EQ(after.exitCode, 0xFFFFFFFFu);
+}
+
+// A lock that stops no removal: one left by a run that ended without giving it up (taken over, not
+// waited for), and one that a user who is not an administrator made and holds (not the removal
+// lock at all).
+TEST_F(ToolTest, LocksThatStopNoRemoval) {
+  struct Case {
+    const char* what;
+    const wchar_t* owner;
+    bool holderEnds;
+  };
+  const Case cases[] = {
+      {"left by a run that died", L"BA", true},
+      {"made and held by a user who is no administrator", L"BU", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring name = L"GPL Ghostscript 10.01.1";
+    entries_.Add(k64, name, Uninstaller(k64, name));
+    const std::wstring lockRecord = ScratchFile(L"lock");
+    RunningProgram holder(FixtureCommand(L"--record " + Quoted(lockRecord) + L" --hold-lock " +
+                                         c.owner + L" --sleep 600000"));
+    const std::string said = holder.AwaitRecord(lockRecord, "locked=");
+    ASSERT_EQ(RecordedLines(lockRecord, "locked="), std::vector<std::string>{"0"}) << said;
+    if (c.holderEnds) holder.End();
+    const ProcessResult result = RunTool(L"remove");
+    EXPECT_EQ(result.output,
+              Narrow(name) + " is detected\r\n" + Narrow(name) + " is uninstalled\r\n");
+    EXPECT_EQ(result.exitCode, 0u);
+    holder.End();
+    DeleteFileW(lockRecord.c_str());
   }
 }
 

@@ -133,7 +133,8 @@ std::vector<std::string> RecordedLines(const std::wstring& record, const std::st
   return lines;
 }
 
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs,
+                         const wchar_t* directory) {
   const std::wstring outPath = ScratchFile(L"stdout");
   const std::wstring errPath = ScratchFile(L"stderr");
   HANDLE out = InheritableFile(outPath);
@@ -148,7 +149,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
   std::wstring writable = commandLine;
   ProcessResult result;
   const BOOL started = CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &info);
+                                      nullptr, directory, &startup, &info);
   CloseHandle(out);
   CloseHandle(err);
   EXPECT_TRUE(started) << "cannot start, error " << GetLastError();

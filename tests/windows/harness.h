@@ -51,10 +51,11 @@ struct ProcessResult {
   DWORD exitCode = 0;  // all 32 bits
 };
 
-// Runs `commandLine` with standard output and standard error sent to files, waits for it to end,
-// at most `timeoutMs` (after which it fails the test and ends the process), and returns what it
-// wrote and its exit code.
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 120000);
+// Runs `commandLine` in `directory` (the test's own when null) with standard output and standard
+// error sent to files, waits for it to end, at most `timeoutMs` (after which it fails the test and
+// ends the process), and returns what it wrote and its exit code.
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 120000,
+                         const wchar_t* directory = nullptr);
 
 // Runs gs-uninstall.exe with `arguments`.
 ProcessResult RunTool(const std::wstring& arguments, DWORD timeoutMs = 120000);

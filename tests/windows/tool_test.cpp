@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 #include "harness.h"
@@ -419,6 +420,59 @@ TEST_F(ToolTest, LocksThatStopNoRemoval) {
     holder.End();
     DeleteFileW(lockRecord.c_str());
   }
+}
+
+// The command lines that the README gives deployment systems, run by the command interpreter in
+// the folder that holds the tool, as an engine runs them: the lines go to the log file, and the
+// status comes through "cmd /c" as the tool gave it, -1 and 1618 included; the package program's
+// line turns -1 into 0 and passes every other status on.
+TEST(DeployTest, CommandLinesPassTheStatusOn) {
+  const std::wstring log = L"%ProgramData%\\gsu-deploy.log";
+  wchar_t expanded[MAX_PATH] = {};
+  ASSERT_NE(ExpandEnvironmentStringsW(log.c_str(), expanded, MAX_PATH), 0u);
+  const std::wstring intune = L"cmd.exe /c gs-uninstall.exe > \"" + log + L"\"";
+  const std::wstring package =
+      L"cmd.exe /v:on /c \"gs-uninstall.exe remove & if !errorlevel! equ -1 (exit 0) else exit "
+      L"!errorlevel!\"";
+  const std::string busy = "Another gs-uninstall is removing Ghostscript: try again later.\r\n";
+  const std::string name = "GPL Ghostscript 10.01.1";
+  struct Case {
+    const char* what;
+    const std::wstring& command;
+    bool installed;
+    bool lockHeld;
+    DWORD status;
+    std::string log;  // what the tool wrote, to the log or to standard output
+  };
+  const Case cases[] = {
+      {"nothing installed", intune, false, false, 0xFFFFFFFF, "Ghostscript is not installed.\r\n"},
+      {"one installed", intune, true, false, 0,
+       name + " is detected\r\n" + name + " is uninstalled\r\n"},
+      {"another run removing", intune, true, true, ERROR_INSTALL_ALREADY_RUNNING, busy},
+      {"package, nothing installed", package, false, false, 0, "Ghostscript is not installed.\r\n"},
+      {"package, another run removing", package, true, true, ERROR_INSTALL_ALREADY_RUNNING, busy},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteFileW(expanded);
+    UninstallEntries entries;
+    const std::wstring record = ScratchFile(L"record");
+    if (c.installed)
+      entries.Add(RegistryView::View64, L"GPL Ghostscript 10.01.1",
+                  SelfRemovingUninstaller(record, RegistryView::View64, L"GPL Ghostscript 10.01.1"));
+    std::unique_ptr<RunningProgram> holder;
+    if (c.lockHeld) {
+      holder = std::make_unique<RunningProgram>(
+          FixtureCommand(L"--record " + Quoted(record) + L" --hold-lock BA --sleep 600000"));
+      const std::string said = holder->AwaitRecord(record, "locked=");
+      ASSERT_EQ(RecordedLines(record, "locked="), std::vector<std::string>{"0"}) << said;
+    }
+    const ProcessResult result = RunProcess(c.command, 120000, BuildDir().c_str());
+    EXPECT_EQ(result.exitCode, c.status);
+    EXPECT_EQ(&c.command == &intune ? ReadFile(expanded) : result.output, c.log);
+    DeleteFileW(record.c_str());
+  }
+  DeleteFileW(expanded);
 }
 
 }  // namespace

@@ -22,12 +22,12 @@ TEST(UninstallerEnvironment, SystemsUninstallerGetsItsOwnTemporaryFolder) {
     Block given;  // none: the tool's own environment
   };
   const std::wstring own = L"C:\\Windows\\SystemTemp";
+  const std::wstring user = L"C:\\Users\\u\\AppData\\Local\\Temp";
   const Case cases[] = {
       {"SYSTEM", L"C:\\Windows\\TEMP\\", own + L"\\", system,
        {L"=C:=C:\\", L"ComSpec=C:\\Windows\\system32\\cmd.exe", L"TEMP=" + own, L"TMP=" + own,
         L"windir=C:\\Windows"}},
-      {"a user", L"C:\\Users\\u\\AppData\\Local\\Temp\\", L"C:\\Users\\u\\AppData\\Local\\Temp\\",
-       system, {}},
+      {"a user", user + L"\\", user + L"\\", system, {}},
       // Sorted by names in capitals: "Tea" before "TEMP", "T_" after "TMP" ("_" follows the capitals).
       {"SYSTEM, names sorted in capitals", L"C:\\Windows\\TEMP\\", own + L"\\",
        {L"Tea=1", L"TMP=C:\\Windows\\TEMP", L"T_=2"}, {L"Tea=1", L"TEMP=" + own, L"TMP=" + own, L"T_=2"}},
@@ -52,7 +52,9 @@ TEST(UninstallerEnvironment, SystemsUninstallerGetsItsOwnTemporaryFolder) {
     processes.tempFolder = c.temp;
     processes.tempFolder2 = c.temp2;
     processes.environment = c.environment;
-    for (const std::wstring& folder : {own, std::wstring(L"T:\\")}) processes.folders[folder] = {};
+    // Every folder named is there but "Gone" (and "File", a file): a user's too, whose environment
+    // stays the tool's all the same.
+    for (const std::wstring& folder : {own, std::wstring(L"T:\\"), user}) processes.folders[folder] = {};
     processes.files = {L"C:\\Windows\\File"};
     std::wstring expected;
     for (const std::wstring& variable : c.given) expected += variable + L'\0';

@@ -144,9 +144,19 @@ DWORD UnsharedOpenError(const std::wstring& path) {
   return ERROR_SUCCESS;
 }
 
-// With `renderer` holding the sample Bin installation's DLL: removal starts nothing, 32, and the
-// installation stays whole, entry and files. Once the renderer has ended, a later run removes it.
-void ExpectKeptWholeForALaterRun(const std::wstring& folder, RunningProgram& renderer) {
+// Starts a program that loads the sample Bin installation's DLL in `folder` and keeps it loaded, as
+// a renderer that uses Ghostscript does; once it says it has (and the tool's open for writing then
+// gives `openError`), removal starts nothing, 32, and the installation stays whole, entry and
+// files. Once the renderer has ended, a later run removes it.
+void ExpectKeptWholeForALaterRun(const std::wstring& folder, DWORD openError) {
+  const std::wstring dll = folder + L"\\bin\\gsdll.dll";
+  const std::wstring record = ScratchFile(L"renderer");
+  RunningProgram renderer(FixtureCommand(L"--record " + Quoted(record) + L" --load " + Quoted(dll) +
+                                         L" --sleep 600000"));
+  const std::string said = renderer.AwaitRecord(record, "loaded=");
+  ASSERT_EQ(RecordedLines(record, "loaded="), std::vector<std::string>{"0"}) << said;
+  ASSERT_EQ(UnsharedOpenError(dll), openError) << said;
+
   const ULONGLONG startedAt = GetTickCount64();
   const ProcessResult inUse = RunTool(L"remove");
   std::printf("in use: %llu ms\n", static_cast<unsigned long long>(GetTickCount64() - startedAt));
@@ -167,6 +177,7 @@ void ExpectKeptWholeForALaterRun(const std::wstring& folder, RunningProgram& ren
   EXPECT_EQ(later.exitCode, 0u);
   EXPECT_FALSE(UninstallEntries::Exists(RegistryView::View64, kBin));
   EXPECT_FALSE(FolderExists(folder));
+  DeleteFileW(record.c_str());
 }
 
 // While a running program has loaded the installation's DLL, its uninstaller could not delete it
@@ -176,14 +187,7 @@ TEST_F(NsisTest, InstallationInUseIsKeptWholeForALaterRun) {
   const std::wstring folder = Install(L"sample-bin-setup.exe", RegistryView::View64, kBin);
   const std::wstring dll = folder + L"\\bin\\gsdll.dll";
   ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_SUCCESS));
-  const std::wstring record = ScratchFile(L"renderer");
-  RunningProgram renderer(FixtureCommand(L"--record " + Quoted(record) + L" --load " + Quoted(dll) +
-                                         L" --sleep 600000"));
-  const std::string said = renderer.AwaitRecord(record, "loaded=");
-  ASSERT_EQ(RecordedLines(record, "loaded="), std::vector<std::string>{"0"}) << said;
-  ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << said;
-  ExpectKeptWholeForALaterRun(folder, renderer);
-  DeleteFileW(record.c_str());
+  ExpectKeptWholeForALaterRun(folder, ERROR_SHARING_VIOLATION);
 }
 
 // A read-only DLL refuses the open for writing (access denied) before any sharing check, so that
@@ -197,14 +201,7 @@ TEST_F(NsisTest, ReadOnlyInstallationInUseIsKeptWholeForALaterRun) {
   ASSERT_TRUE(SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_READONLY));
   if (UnsharedOpenError(dll) != ERROR_ACCESS_DENIED)
     GTEST_SKIP() << "the open for writing of a read-only file is not refused here (root under Wine)";
-  const std::wstring record = ScratchFile(L"renderer");
-  RunningProgram renderer(FixtureCommand(L"--record " + Quoted(record) + L" --load " + Quoted(dll) +
-                                         L" --sleep 600000"));
-  const std::string said = renderer.AwaitRecord(record, "loaded=");
-  ASSERT_EQ(RecordedLines(record, "loaded="), std::vector<std::string>{"0"}) << said;
-  ASSERT_EQ(UnsharedOpenError(dll), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << said;
-  ExpectKeptWholeForALaterRun(folder, renderer);
-  DeleteFileW(record.c_str());
+  ExpectKeptWholeForALaterRun(folder, ERROR_ACCESS_DENIED);
 }
 
 }  // namespace
